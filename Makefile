@@ -1,0 +1,12 @@
+.PHONY: test build clean
+
+build:
+	bash scripts/setup.sh
+	[ -f build/CMakeCache.txt ] || cmake --preset default
+	cmake --build --preset default
+
+test:
+	bash scripts/test.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,56 @@
+// Lists a key of 10 to 100,000 values and searches it for a marker placed
+// last, printing the time per entry for each size.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "registry/registro.h"
+#include "tests/support/registry_sandbox.h"
+
+namespace {
+
+double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+}  // namespace
+
+int main() {
+    std::printf("%-10s %14s %14s\n", "entries", "list us/entry", "search us/entry");
+    for (const int entries : {10, 1000, 10000, 100000}) {
+        testing_support::RegistrySandbox key(L"Bench");
+        key.Create();
+        HKEY raw = nullptr;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.Subkey().c_str(), 0, KEY_SET_VALUE, &raw);
+        for (int i = 0; i < entries; ++i) {
+            // Named so that the marker's entry comes last in every enumeration order.
+            wchar_t name[80];
+            if (i == entries - 1) {
+                swprintf(name, 80, L"Z:\\Program Files\\Common Files\\Microsoft Shared\\%07d.DLL", i);
+            } else {
+                swprintf(name, 80, L"C:\\WINDOWS\\system32\\lib%07d.dll", i);
+            }
+            const DWORD one = 1;
+            RegSetValueExW(raw, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+        }
+        RegCloseKey(raw);
+
+        LARGE_INTEGER start, listed, searched;
+        QueryPerformanceCounter(&start);
+        const auto list = Registro::LeerValoresClave(key.Subkey());
+        QueryPerformanceCounter(&listed);
+        std::wstring found;
+        const bool ok = Registro::BuscarEnColeccion(list, L"microsoft shared", found);
+        QueryPerformanceCounter(&searched);
+        if (!ok || list->Count() != entries) {
+            std::printf("%-10d wrong result: %d entries listed, marker found: %d\n", entries, list->Count(), ok);
+            return 1;
+        }
+        std::printf("%-10d %14.3f %14.3f\n", entries, Seconds(start, listed) * 1e6 / entries,
+                    Seconds(listed, searched) * 1e6 / entries);
+    }
+    return 0;
+}

@@ -1,0 +1,19 @@
+// Resource identifiers shared by the .rc script and the C++ code.
+#pragma once
+
+#define IDI_PROGRAM 1           // icon group of the program
+#define IDI_PROGRAM_32 30001    // 32 x 32, 16 colours
+#define IDI_PROGRAM_16 30002    // 16 x 16, 16 colours
+
+#define IDR_WELCOME_PICTURE 201     // JPEG, 600 x 303
+#define IDR_INSTALLER_PICTURE 202   // JPEG, 423 x 165
+
+#define IDS_TITLE 100
+#define IDS_INSTALL_BUTTON 101
+#define IDS_CANCEL 102
+#define IDS_NEXT 103
+#define IDS_RUNNING 104
+#define IDS_WELCOME 105
+#define IDS_INSTALLING_LOAD 106
+#define IDS_INSTALLING 107
+#define IDS_PRODUCT 108

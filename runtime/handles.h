@@ -1,0 +1,80 @@
+// One owner per Windows handle: each closes its handle once, with its own closer.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace runtime {
+
+template <typename Traits>
+class UniqueHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { Reset(); }
+
+    Handle Get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return handle_ != Traits::Invalid(); }
+    Handle Release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+    void Reset(Handle handle = Traits::Invalid()) noexcept {
+        const Handle old = std::exchange(handle_, handle);
+        if (old != Traits::Invalid()) Traits::Close(old);
+    }
+
+private:
+    Handle handle_ = Traits::Invalid();
+};
+
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle key) noexcept { RegCloseKey(key); }
+};
+using RegistryKey = UniqueHandle<RegistryKeyTraits>;
+
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle search) noexcept { FindClose(search); }
+};
+using FindHandle = UniqueHandle<FindTraits>;
+
+struct FileTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle file) noexcept { CloseHandle(file); }
+};
+using FileHandle = UniqueHandle<FileTraits>;
+
+struct GdiObjectTraits {
+    using Handle = HGDIOBJ;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle object) noexcept { DeleteObject(object); }
+};
+using GdiObject = UniqueHandle<GdiObjectTraits>;
+
+struct IconTraits {
+    using Handle = HICON;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle icon) noexcept { DestroyIcon(icon); }
+};
+using Icon = UniqueHandle<IconTraits>;
+
+struct WindowTraits {
+    using Handle = HWND;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle window) noexcept { DestroyWindow(window); }
+};
+using Window = UniqueHandle<WindowTraits>;
+
+}  // namespace runtime

@@ -1,0 +1,59 @@
+// What the program asks of its surroundings: message boxes, the end of the
+// program and the executable's folder. Tests put their own host in place to
+// run real procedures without modal boxes and without ending the test process.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace runtime {
+
+enum ExitCode : int {
+    kExitUpdated = 0,
+    kExitFailureShown = 1,
+    kExitCancelled = 2,
+    kExitRuntimeError = 3,
+};
+
+enum MsgBoxStyle : int {
+    kCritical = 16,
+    kInformation = 64,
+};
+
+class Host {
+public:
+    virtual ~Host() = default;
+    // A modal box with one OK button and the icon of the style; returns when dismissed.
+    virtual void MsgBox(const std::wstring& text, int style, const std::wstring& title) = 0;
+    // Ends the program at once.
+    [[noreturn]] virtual void End(int exitCode) = 0;
+    // The executable's folder: no trailing backslash except for a drive root.
+    virtual std::wstring AppPath() = 0;
+};
+
+Host& CurrentHost();
+// Puts another host in place and returns the one it replaces.
+Host* SetHost(Host* host) noexcept;
+
+inline void MsgBox(const std::wstring& text, int style, const std::wstring& title) {
+    CurrentHost().MsgBox(text, style, title);
+}
+[[noreturn]] inline void End(int exitCode) {
+    CurrentHost().End(exitCode);
+    // A host's End never returns; the compiler cannot see that through the virtual call.
+    std::terminate();
+}
+inline std::wstring AppPath() { return CurrentHost().AppPath(); }
+
+// Reports an error that no trap handled, the way the runtime does, and ends
+// the program with kExitRuntimeError.
+[[noreturn]] void ReportUnhandledError(int errorNumber);
+
+// Runs an event handler so that no exception leaves it: run-time errors are
+// reported as unhandled, anything else as the error it stands for.
+template <typename Handler>
+void RunHandler(Handler&& handler) noexcept;
+
+}  // namespace runtime
+
+#include "runtime/host_inl.h"

@@ -1,0 +1,15 @@
+// The window message loop and the yield to it.
+#pragma once
+
+#include <windows.h>
+
+namespace runtime {
+
+// Handles the window messages that are waiting, then returns.
+void DoEvents();
+
+// Hands one message to its window, with the keyboard navigation of a dialog
+// (Tab, Enter, Esc) for the program's windows.
+void DispatchProgramMessage(MSG& message);
+
+}  // namespace runtime

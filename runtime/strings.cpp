@@ -1,0 +1,82 @@
+#include "runtime/strings.h"
+
+#include <windows.h>
+
+#include <limits>
+
+#include "runtime/error.h"
+
+namespace runtime {
+
+namespace {
+
+int CheckedLength(std::size_t size) {
+    if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) Raise(kOutOfMemory);
+    return static_cast<int>(size);
+}
+
+}  // namespace
+
+std::wstring LCase(std::wstring_view text) {
+    std::wstring lower(text);
+    if (!lower.empty()) {
+        // The system's own case mapping, which knows letters beyond ASCII.
+        CharLowerBuffW(lower.data(), static_cast<DWORD>(CheckedLength(lower.size())));
+    }
+    return lower;
+}
+
+std::int32_t Len(std::wstring_view text) { return CheckedLength(text.size()); }
+
+std::int32_t InStr(std::int32_t start, std::wstring_view text, std::wstring_view sought) {
+    if (start < 1) Raise(kInvalidProcedureCall);
+    const auto from = static_cast<std::size_t>(start - 1);
+    if (from >= text.size()) return 0;
+    const std::size_t found = text.find(sought, from);
+    return found == std::wstring_view::npos ? 0 : static_cast<std::int32_t>(found + 1);
+}
+
+std::wstring Left(std::wstring_view text, std::int32_t length) {
+    if (length < 0) Raise(kInvalidProcedureCall);
+    return std::wstring(text.substr(0, static_cast<std::size_t>(length)));
+}
+
+std::wstring Mid(std::wstring_view text, std::int32_t start, std::int32_t length) {
+    if (start < 1 || length < 0) Raise(kInvalidProcedureCall);
+    const auto from = static_cast<std::size_t>(start - 1);
+    if (from >= text.size()) return std::wstring();
+    return std::wstring(text.substr(from, static_cast<std::size_t>(length)));
+}
+
+std::wstring Replace(std::wstring_view text, std::wstring_view find, std::wstring_view replacement) {
+    if (find.empty()) return std::wstring(text);
+    std::wstring result;
+    std::size_t from = 0;
+    for (std::size_t at = text.find(find); at != std::wstring_view::npos; at = text.find(find, from)) {
+        result.append(text.substr(from, at - from));
+        result.append(replacement);
+        from = at + find.size();
+    }
+    result.append(text.substr(from));
+    return result;
+}
+
+std::string ToAnsi(std::wstring_view text) {
+    if (text.empty()) return std::string();
+    const int wide = CheckedLength(text.size());
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), wide, ansi.data(), size, nullptr, nullptr);
+    return ansi;
+}
+
+std::wstring FromAnsi(std::string_view text) {
+    if (text.empty()) return std::wstring();
+    const int narrow = CheckedLength(text.size());
+    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, wide.data(), size);
+    return wide;
+}
+
+}  // namespace runtime

@@ -1,0 +1,33 @@
+// String functions on 1-based character positions, and the ANSI boundary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace runtime {
+
+std::wstring LCase(std::wstring_view text);
+std::int32_t Len(std::wstring_view text);
+
+// 1-based position of the first occurrence of sought in text at or after
+// start, comparing exactly; 0 when absent or when start lies beyond text.
+// A start below 1 raises error 5.
+std::int32_t InStr(std::int32_t start, std::wstring_view text, std::wstring_view sought);
+
+// The first length characters (all of text when it is shorter).
+// A negative length raises error 5.
+std::wstring Left(std::wstring_view text, std::int32_t length);
+
+// length characters from the 1-based start (to the end when shorter).
+// A start below 1 or a negative length raises error 5.
+std::wstring Mid(std::wstring_view text, std::int32_t start, std::int32_t length);
+
+// Every occurrence of find replaced by replacement, left to right.
+std::wstring Replace(std::wstring_view text, std::wstring_view find, std::wstring_view replacement);
+
+// Conversions with the system's ANSI code page, for the ANSI Windows calls.
+std::string ToAnsi(std::wstring_view text);
+std::wstring FromAnsi(std::string_view text);
+
+}  // namespace runtime
