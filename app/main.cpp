@@ -1,4 +1,17 @@
 #include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
 
-// The program starts here; the welcome window arrives with its own change.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include "app/frm_welcome.h"
+#include "runtime/host.h"
+#include "runtime/message_loop.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    // The pictures are decoded by the OLE picture loader.
+    OleInitialize(nullptr);
+
+    runtime::RunHandler([] { frmWelcome::Instance().Show(); });
+    return runtime::RunMessageLoop();
+}

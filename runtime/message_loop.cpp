@@ -1,5 +1,8 @@
 #include "runtime/message_loop.h"
 
+#include "runtime/form.h"
+#include "runtime/host.h"
+
 namespace runtime {
 
 void DispatchProgramMessage(MSG& message) {
@@ -7,6 +10,16 @@ void DispatchProgramMessage(MSG& message) {
     if (root != nullptr && IsDialogMessageW(root, &message)) return;
     TranslateMessage(&message);
     DispatchMessageW(&message);
+}
+
+int RunMessageLoop() {
+    MSG message;
+    while (Form::LoadedCount() > 0) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        DispatchProgramMessage(message);
+    }
+    return kExitCancelled;
 }
 
 void DoEvents() {

@@ -8,6 +8,10 @@ namespace runtime {
 // Handles the window messages that are waiting, then returns.
 void DoEvents();
 
+// Runs the program's message loop until no window of the program is left,
+// then gives the exit code of a program that ended without installing.
+int RunMessageLoop();
+
 // Hands one message to its window, with the keyboard navigation of a dialog
 // (Tab, Enter, Esc) for the program's windows.
 void DispatchProgramMessage(MSG& message);

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make ninja-build
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386
+  wine wine32:i386 fonts-wine fonts-liberation
   xvfb x11-apps imagemagick
   googletest
 )

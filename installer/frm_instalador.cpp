@@ -1,0 +1,110 @@
+#include "installer/frm_instalador.h"
+
+#include <memory>
+#include <string>
+
+#include "registry/registro.h"
+#include "resources/resource.h"
+#include "runtime/checked.h"
+#include "runtime/files.h"
+#include "runtime/host.h"
+#include "runtime/resources.h"
+#include "runtime/screen.h"
+#include "runtime/strings.h"
+
+namespace {
+
+constexpr runtime::FontSpec kDefaultFont{L"MS Sans Serif", 8.25f, false};
+
+constexpr wchar_t kSharedDllKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+constexpr wchar_t kMarker[] = L"microsoft shared";
+constexpr wchar_t kProofingSuffix[] = L"Microsoft Shared\\PROOF";
+constexpr wchar_t kEngineFile[] = L"\\QUENDOR.DLL";
+constexpr wchar_t kLexiconFile[] = L"\\QUENDOR.LEX";
+constexpr wchar_t kMessageTitle[] = L"Instalador corrector de galego Brenca";
+constexpr wchar_t kFailureMessage[] = L"Non \u00E9 posible continuar a instalaci\u00F3n";
+constexpr wchar_t kSuccessMessage[] = L"O corrector foi actualizado";
+
+}  // namespace
+
+FrmInstalador& FrmInstalador::Instance() {
+    static FrmInstalador instance;
+    return instance;
+}
+
+FrmInstalador::FrmInstalador()
+    : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, false}),
+      Label1(*this, {240, 75, 3855, 255}, kDefaultFont, runtime::Label::Sizing::kFixed),
+      ProgressBar1(*this, {240, 480, 4455, 495}) {}
+
+void FrmInstalador::IncrementarProgressBar(runtime::ProgressBarProperties& barra, std::int16_t i) {
+    const float sum = runtime::CheckedFloat(static_cast<double>(barra.Value()) + static_cast<float>(i));
+    barra.SetValue(sum);
+}
+
+void FrmInstalador::FinalizarProgressBar(runtime::ProgressBarProperties& barra) {
+    const std::int32_t last = runtime::ToLong(runtime::CheckedFloat(static_cast<double>(barra.Max()) - 1.0));
+    const std::int32_t first = runtime::ToLong(barra.Value());
+    // The counter only counts the turns; each turn steps from the bar's own value.
+    for (std::int32_t counter = first; counter <= last; counter = runtime::Increment(counter)) {
+        barra.SetValue(runtime::CheckedFloat(static_cast<double>(barra.Value()) + 1.0));
+    }
+}
+
+void FrmInstalador::IniciarProgressBar(runtime::ProgressBarProperties& barra, std::int32_t lngMin,
+                                       std::int32_t lngMax, std::int32_t lngVal) {
+    barra.SetMin(static_cast<float>(lngMin));
+    barra.SetMax(static_cast<float>(lngMax));
+    barra.SetValue(static_cast<float>(lngVal));
+}
+
+void FrmInstalador::Form_Load() {
+    runtime::CenterForm(*this);
+    ProgressBar1.SetVisible(true);
+    Instance().SetCaption(runtime::LoadResString(IDS_TITLE));
+    Label1.SetVisible(false);
+    Label1.SetCaption(runtime::LoadResString(IDS_INSTALLING_LOAD));
+    IniciarProgressBar(ProgressBar1, 0, 10000, 0);
+    Instalar();
+}
+
+void FrmInstalador::Instalar() {
+    try {
+        Show();
+        Label1.SetVisible(true);
+        std::shared_ptr<runtime::Collection> lista = Registro::LeerValoresClave(kSharedDllKey);
+        FinalizarProgressBar(ProgressBar1);
+        Label1.SetCaption(runtime::LoadResString(IDS_INSTALLING));
+        IniciarProgressBar(ProgressBar1, 0, lista->Count(), 0);
+
+        std::wstring carpeta;
+        Registro::BuscarEnColeccion(lista, kMarker, carpeta);
+        // With no entry found the position is 0, and the length -1 raises an error.
+        carpeta = runtime::Left(carpeta, runtime::InStr(1, runtime::LCase(carpeta), kMarker) - 1);
+        carpeta += kProofingSuffix;
+
+        std::wstring motor = carpeta + kEngineFile;
+        const bool instalado = Registro::ExisteFichero(motor);
+        std::wstring origen = runtime::AppPath();
+        if (instalado) {
+            // A drive root ("D:\") loses its backslash, which the file names bring.
+            if (runtime::Len(origen) == 3 && runtime::InStr(1, origen, L"\\") > 1) {
+                origen = runtime::Replace(origen, L"\\", L"");
+            }
+            runtime::ReplaceFilesTogether({{origen + kEngineFile, carpeta + kEngineFile},
+                                           {origen + kLexiconFile, carpeta + kLexiconFile}});
+        } else {
+            runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
+        }
+        FinalizarProgressBar(ProgressBar1);
+        Hide();
+        if (instalado) runtime::MsgBox(kSuccessMessage, runtime::kInformation, kMessageTitle);
+        lista.reset();
+        runtime::End(instalado ? runtime::kExitUpdated : runtime::kExitFailureShown);
+    } catch (const runtime::RuntimeError&) {
+        // The one trap of the program: whatever failed, the user gets one message.
+        FinalizarProgressBar(ProgressBar1);
+        runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
+        runtime::End(runtime::kExitFailureShown);
+    }
+}

@@ -1,0 +1,25 @@
+// Replacing installed files with new ones, all or nothing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace runtime {
+
+struct FileReplacement {
+    std::wstring source;
+    std::wstring destination;
+};
+
+// Puts every source in place of its destination, or changes nothing:
+// - every source must be readable and no destination read-only, before
+//   anything is touched;
+// - each source is first copied in full to a temporary file beside its
+//   destination, then moved over it in one step;
+// - when a later move fails, the destinations already replaced get their
+//   previous contents back;
+// - no temporary or backup file is left behind on any path.
+// A failure raises error 53 (a source is missing), 70 (access refused) or 75.
+void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements);
+
+}  // namespace runtime
