@@ -1,0 +1,203 @@
+#include "runtime/form.h"
+
+#include <limits>
+#include <string>
+
+#include "resources/resource.h"
+#include "runtime/progress_bar.h"
+#include "runtime/resources.h"
+#include "runtime/screen.h"
+#include "tests/unit/error_matchers.h"
+
+namespace {
+
+constexpr runtime::FontSpec kFont{L"MS Sans Serif", 8.25f, false};
+
+class TestForm final : public runtime::Form {
+public:
+    TestForm()
+        : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
+          caption(*this, {240, 75, 3855, 255}, kFont, runtime::Label::Sizing::kFixed),
+          wrapped(*this, {435, 400, 1500, 195}, kFont, runtime::Label::Sizing::kAutoSizeWrap),
+          bar(*this, {240, 480, 4455, 495}) {}
+
+    int loads = 0;
+    bool visibleDuringLoad = true;
+    runtime::Label caption;
+    runtime::Label wrapped;
+    runtime::ProgressBar bar;
+
+private:
+    void Form_Load() override {
+        ++loads;
+        visibleDuringLoad = Visible();
+        runtime::CenterForm(*this);
+    }
+};
+
+RECT ClientRect(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    return client;
+}
+
+RECT RectInParent(HWND child) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[512];
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+}  // namespace
+
+TEST(Centring, DifferenceRoundsHalvesToEvenThenHalvesTowardZero) {
+    const struct {
+        float screen;
+        float window;
+        std::int32_t expected;
+    } cases[] = {
+        {107.0f, 100.0f, 3},    {100.0f, 107.0f, -3},   {102.5f, 100.0f, 1},     {103.5f, 100.0f, 2},
+        {15360.0f, 6525.0f, 4417}, {4000.0f, 6525.0f, -1262}, {100.0f, 100.0f, 0}, {101.0f, 100.0f, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, runtime::CenteredOffset(c.screen, c.window)) << c.screen << " - " << c.window;
+    }
+}
+
+TEST(Centring, FloatingPointFaultsRaiseOverflow) {
+    EXPECT_RUNTIME_ERROR(runtime::CenteredOffset(std::numeric_limits<float>::infinity(), 1.0f), 6);
+    EXPECT_RUNTIME_ERROR(runtime::CenteredOffset(3e10f, 0.0f), 6);
+}
+
+TEST(Twips, FifteenTwipsMakeOnePixelAtTheSystemDpi) {
+    ASSERT_EQ(96, runtime::ScreenDpi()) << "the unit tests run at 96 DPI";
+    EXPECT_EQ(429, runtime::TwipsToPixels(6435));
+    EXPECT_EQ(217, runtime::TwipsToPixels(3255));
+    EXPECT_FLOAT_EQ(static_cast<float>(GetSystemMetrics(SM_CXSCREEN) * 15), runtime::Screen::Width());
+    EXPECT_FLOAT_EQ(static_cast<float>(GetSystemMetrics(SM_CYSCREEN) * 15), runtime::Screen::Height());
+}
+
+TEST(Form, ShowLoadsOnceRunsLoadBeforeVisibleAndCentres) {
+    TestForm form;
+    EXPECT_FALSE(form.Loaded());
+    form.Show();
+    ASSERT_TRUE(form.Loaded());
+    EXPECT_EQ(1, form.loads);
+    EXPECT_FALSE(form.visibleDuringLoad);
+    EXPECT_TRUE(form.Visible());
+
+    RECT outer;
+    GetWindowRect(form.Hwnd(), &outer);
+    EXPECT_EQ(runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Width(), form.Width())), outer.left);
+    EXPECT_EQ(runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Height(), form.Height())), outer.top);
+
+    form.Hide();
+    EXPECT_TRUE(form.Loaded());
+    EXPECT_FALSE(form.Visible());
+    form.Show();
+    EXPECT_EQ(1, form.loads) << "showing a loaded window does not load it again";
+}
+
+TEST(Form, FixedDialogFrameWithTheClientSizeOfTheLayout) {
+    TestForm form;
+    form.Load();
+    const LONG_PTR style = GetWindowLongPtrW(form.Hwnd(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_TRUE(GetWindowLongPtrW(form.Hwnd(), GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
+    const RECT client = ClientRect(form.Hwnd());
+    EXPECT_EQ(329, client.right);
+    EXPECT_EQ(86, client.bottom);
+    EXPECT_NE(0, SendMessageW(form.Hwnd(), WM_GETICON, ICON_BIG, 0));
+    EXPECT_NE(0, SendMessageW(form.Hwnd(), WM_GETICON, ICON_SMALL, 0));
+}
+
+TEST(Form, MoveAndSizeAreInTwipsOfTheOuterWindow) {
+    TestForm form;
+    form.Load();
+    form.Move(1500.0f, -300.0f);
+    RECT outer;
+    GetWindowRect(form.Hwnd(), &outer);
+    EXPECT_EQ(100, outer.left);
+    EXPECT_EQ(-20, outer.top);
+    EXPECT_FLOAT_EQ(static_cast<float>((outer.right - outer.left) * 15), form.Width());
+    EXPECT_FLOAT_EQ(static_cast<float>((outer.bottom - outer.top) * 15), form.Height());
+    EXPECT_GT(form.Width(), 4935.0f) << "the frame is included";
+}
+
+TEST(Form, UnloadDestroysTheWindowAndTheObjectLoadsAgain) {
+    TestForm form;
+    const int before = runtime::Form::LoadedCount();
+    form.Load();
+    const HWND first = form.Hwnd();
+    EXPECT_EQ(before + 1, runtime::Form::LoadedCount());
+    form.Unload();
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_FALSE(form.Loaded());
+    EXPECT_EQ(nullptr, form.caption.Hwnd());
+    EXPECT_EQ(before, runtime::Form::LoadedCount());
+    form.caption.SetCaption(L"kept while unloaded");
+    form.Load();
+    EXPECT_EQ(2, form.loads);
+    EXPECT_EQ(L"kept while unloaded", WindowText(form.caption.Hwnd()));
+}
+
+TEST(Form, CloseRequestsFollowTheLayout) {
+    TestForm form;
+    form.Load();
+    SendMessageW(form.Hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(form.Loaded()) << "a closable window unloads";
+}
+
+TEST(Labels, AreRealChildWindowsWithTheirText) {
+    TestForm form;
+    form.Load();
+    EXPECT_EQ(L"#", WindowText(form.caption.Hwnd()));
+    form.caption.SetCaption(L"Instalando compo\u00F1entes");
+    EXPECT_EQ(L"Instalando compo\u00F1entes", WindowText(form.caption.Hwnd()));
+    wchar_t className[32];
+    GetClassNameW(form.caption.Hwnd(), className, 32);
+    EXPECT_STREQ(L"Static", className);
+    form.caption.SetVisible(false);
+    EXPECT_FALSE(IsWindowVisible(form.caption.Hwnd()));
+}
+
+TEST(Labels, AutoSizeGrowsDownwardKeepingLeftAndWidth) {
+    TestForm form;
+    form.Load();
+    const RECT before = RectInParent(form.wrapped.Hwnd());
+    form.wrapped.SetCaption(L"Corrector de galego para Office 2000, Office XP e Office 2003. Para continuar prema seguinte.");
+    const RECT after = RectInParent(form.wrapped.Hwnd());
+    EXPECT_EQ(before.left, after.left);
+    EXPECT_EQ(before.top, after.top);
+    EXPECT_EQ(before.right, after.right);
+    EXPECT_GE(after.bottom - after.top, 3 * 13) << "the text wraps over several lines";
+    form.wrapped.SetCaption(L"one line");
+    const RECT single = RectInParent(form.wrapped.Hwnd());
+    EXPECT_LT(single.bottom - single.top, 2 * 13);
+}
+
+TEST(LoadResString, EveryEntryOfTheTableAndNothingElse) {
+    const struct {
+        int id;
+        const wchar_t* text;
+    } table[] = {
+        {100, L"Instalador corrector de galego Brenca"},
+        {101, L"Para instalar prema este bot\u00F3n"},
+        {102, L"Cancelar"},
+        {103, L"Seguinte"},
+        {104, L"Corrector de galego para Office 2000, Office XP e Office 2003. Para continuar prema seguinte."},
+        {105, L"Benvido ao instalador do corrector de galego"},
+        {106, L"Instalando compo\u00F1entes"},
+        {107, L"Instalando compo\u00F1entes"},
+        {108, L"Brenca"},
+    };
+    for (const auto& entry : table) EXPECT_EQ(entry.text, runtime::LoadResString(entry.id)) << entry.id;
+    for (const int missing : {0, 99, 109, 30001}) EXPECT_RUNTIME_ERROR(runtime::LoadResString(missing), 326);
+}
