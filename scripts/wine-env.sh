@@ -34,6 +34,11 @@ wine_env_start() {
     wineserver -w
   fi
 
+  # Drive Q: is an empty folder of the build tree, for the tests of an
+  # installer started from the root of a drive.
+  mkdir -p "$build_dir/drive-q"
+  [ -e "$WINEPREFIX/dosdevices/q:" ] || ln -s "$build_dir/drive-q" "$WINEPREFIX/dosdevices/q:"
+
   if ! wineserver_running; then
     wineserver -p </dev/null >/dev/null 2>&1
     started_wineserver=1

@@ -1,0 +1,46 @@
+// A host for tests: message boxes are noted instead of shown, the end of the
+// program becomes an exception that the test catches, and the executable's
+// folder is whatever the test says.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runtime/host.h"
+
+namespace testing_support {
+
+struct ProgramEnded {
+    int exitCode;
+};
+
+struct ShownMessage {
+    std::wstring text;
+    int style;
+    std::wstring title;
+    std::wstring state;  // what the test noted about the program when the box came up
+};
+
+class TestHost final : public runtime::Host {
+public:
+    explicit TestHost(std::wstring appPath) : appPath_(std::move(appPath)), previous_(runtime::SetHost(this)) {}
+    ~TestHost() override { runtime::SetHost(previous_); }
+    TestHost(const TestHost&) = delete;
+    TestHost& operator=(const TestHost&) = delete;
+
+    void MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
+        messages.push_back(ShownMessage{text, style, title, noteState ? noteState() : std::wstring()});
+    }
+    [[noreturn]] void End(int exitCode) override { throw ProgramEnded{exitCode}; }
+    std::wstring AppPath() override { return appPath_; }
+
+    std::vector<ShownMessage> messages;
+    std::function<std::wstring()> noteState;
+
+private:
+    std::wstring appPath_;
+    runtime::Host* previous_;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,292 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "installer/frm_instalador.h"
+#include "runtime/handles.h"
+#include "runtime/screen.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_host.h"
+
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::TestHost;
+using testing_support::WriteFile;
+
+namespace {
+
+constexpr wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const std::wstring kFailure = L"Non \u00E9 posible continuar a instalaci\u00F3n";
+const std::wstring kSuccess = L"O corrector foi actualizado";
+const std::wstring kTitle = L"Instalador corrector de galego Brenca";
+
+// The shared-DLL key is the machine's own: its values are kept aside while a
+// test fills it, and put back afterwards.
+class SharedDllsSandbox {
+public:
+    SharedDllsSandbox() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            existed_ = true;
+            for (DWORD i = 0;; ++i) {
+                wchar_t name[16384];
+                DWORD nameSize = 16384, type = 0, size = 0;
+                if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+                Saved value{name, type, std::vector<BYTE>(size)};
+                nameSize = 16384;
+                RegEnumValueW(key, i, name, &nameSize, nullptr, &type, value.data.data(), &size);
+                saved_.push_back(std::move(value));
+            }
+            RegCloseKey(key);
+        }
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSharedDlls);
+    }
+    ~SharedDllsSandbox() {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSharedDlls);
+        if (!existed_) return;
+        Fill({});
+        HKEY key = Open();
+        for (const Saved& value : saved_) {
+            RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
+        }
+        RegCloseKey(key);
+    }
+    // Creates the key with these value names, in this order.
+    void Fill(const std::vector<std::wstring>& names) {
+        HKEY key = Open();
+        const DWORD one = 1;
+        for (const auto& name : names) RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+        RegCloseKey(key);
+    }
+
+private:
+    static HKEY Open() {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        return key;
+    }
+    struct Saved {
+        std::wstring name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    bool existed_ = false;
+    std::vector<Saved> saved_;
+};
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    const runtime::FindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!search) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(search.Get(), &entry));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Instalar : public testing::Test {
+protected:
+    Instalar() {
+        CreateDirectoryW(source.Path().c_str(), nullptr);
+        WriteFile(source / L"QUENDOR.DLL", "new engine");
+        WriteFile(source / L"QUENDOR.LEX", "new lexicon");
+        for (const wchar_t* folder : {L"\\Office", L"\\Office\\Microsoft Shared", L"\\Office\\Microsoft Shared\\PROOF"}) {
+            CreateDirectoryW((office.Path() + folder).c_str(), nullptr);
+        }
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        host.noteState = [] {
+            FrmInstalador& window = FrmInstalador::Instance();
+            return std::wstring(window.Visible() ? L"visible" : L"hidden") + L", bar " +
+                   std::to_wstring(static_cast<long>(window.ProgressBar1.Value())) + L"/" +
+                   std::to_wstring(static_cast<long>(window.ProgressBar1.Max()));
+        };
+    }
+    ~Instalar() override { FrmInstalador::Instance().Unload(); }
+
+    std::wstring Proof(const std::wstring& name) const { return office.Path() + L"\\Office\\Microsoft Shared\\PROOF\\" + name; }
+    std::wstring Entry(const std::wstring& marker = L"Microsoft Shared") const {
+        return office.Path() + L"\\Office\\" + marker + L"\\Web\\X.DLL";
+    }
+
+    // Runs the installer window as "Seguinte" does; gives the exit code.
+    int Run() {
+        try {
+            FrmInstalador::Instance().Show();
+        } catch (const testing_support::ProgramEnded& ended) {
+            return ended.exitCode;
+        }
+        ADD_FAILURE() << "the installation returned instead of ending the program";
+        return -1;
+    }
+
+    void ExpectUnchanged() {
+        EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+        ExpectNoStrayFiles();
+    }
+    void ExpectNoStrayFiles() {
+        EXPECT_EQ((std::vector<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), FilesIn(Proof(L"").substr(0, Proof(L"").size() - 1)));
+    }
+    void ExpectOneFailureWithWindowVisible(int exitCode) {
+        EXPECT_EQ(1, exitCode);
+        ASSERT_EQ(1u, host.messages.size());
+        EXPECT_EQ(kFailure, host.messages[0].text);
+        EXPECT_EQ(16, host.messages[0].style);
+        EXPECT_EQ(kTitle, host.messages[0].title);
+        EXPECT_EQ(0u, host.messages[0].state.find(L"visible")) << host.messages[0].state;
+        const runtime::ProgressBar& bar = FrmInstalador::Instance().ProgressBar1;
+        EXPECT_EQ(bar.Max(), bar.Value()) << "the bar is filled before the message";
+    }
+
+    TempFolder source;
+    TempFolder office;
+    TestHost host{source.Path()};
+    SharedDllsSandbox shared;
+};
+
+}  // namespace
+
+TEST_F(Instalar, ReplacesBothFilesAndReportsSuccessWithTheWindowHidden) {
+    shared.Fill({L"C:\\WINDOWS\\system32\\a.dll", Entry(L"MICROSOFT shared"), L"D:\\z.dll"});
+    EXPECT_EQ(0, Run());
+    ASSERT_EQ(1u, host.messages.size());
+    EXPECT_EQ(kSuccess, host.messages[0].text);
+    EXPECT_EQ(64, host.messages[0].style);
+    EXPECT_EQ(kTitle, host.messages[0].title);
+    EXPECT_EQ(L"hidden, bar 3/3", host.messages[0].state);
+    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+    ExpectNoStrayFiles();
+    EXPECT_EQ(L"Instalando compo\u00F1entes", FrmInstalador::Instance().Label1.Caption());
+}
+
+TEST_F(Instalar, NoEngineInTheProofingFolderChangesNothing) {
+    DeleteFileW(Proof(L"QUENDOR.DLL").c_str());
+    shared.Fill({Entry()});
+    ExpectOneFailureWithWindowVisible(Run());
+    EXPECT_EQ("<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+}
+
+TEST_F(Instalar, NoUsableEntryEndsInTheFailureMessage) {
+    const std::vector<std::vector<std::wstring>> keys = {
+        {},                                          // empty key
+        {L"C:\\WINDOWS\\a.dll", L"C:\\microsoft\\shared\\b.dll"},  // no entry with the marker
+    };
+    for (const auto& names : keys) {
+        host.messages.clear();
+        shared.Fill(names);
+        ExpectOneFailureWithWindowVisible(Run());
+        ExpectUnchanged();
+        FrmInstalador::Instance().Unload();
+    }
+}
+
+TEST_F(Instalar, MissingKeyEndsInTheFailureMessage) {
+    ExpectOneFailureWithWindowVisible(Run());
+    ExpectUnchanged();
+}
+
+TEST_F(Instalar, OnlyTheFirstEntryWithTheMarkerCounts) {
+    // The first entry leads to a folder without the engine; the second would have it.
+    shared.Fill({office.Path() + L"\\A\\Microsoft Shared\\x.dll", Entry()});
+    ExpectOneFailureWithWindowVisible(Run());
+    ExpectUnchanged();
+}
+
+TEST_F(Instalar, AnEntryThatStartsWithTheMarkerGivesARelativeFolder) {
+    SetCurrentDirectoryW((office.Path() + L"\\Office").c_str());
+    shared.Fill({L"Microsoft Shared\\Web\\X.DLL"});
+    EXPECT_EQ(0, Run());
+    ASSERT_EQ(1u, host.messages.size());
+    EXPECT_EQ(kSuccess, host.messages[0].text);
+    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+    SetCurrentDirectoryW(source.Path().c_str());
+}
+
+TEST_F(Instalar, AReadOnlyInstalledEngineIsRefusedAndNothingChanges) {
+    SetFileAttributesW(Proof(L"QUENDOR.DLL").c_str(), FILE_ATTRIBUTE_READONLY);
+    shared.Fill({Entry()});
+    ExpectOneFailureWithWindowVisible(Run());
+    SetFileAttributesW(Proof(L"QUENDOR.DLL").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ExpectUnchanged();
+}
+
+TEST_F(Instalar, ALockedInstalledFileChangesNothing) {
+    for (const wchar_t* locked : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
+        host.messages.clear();
+        shared.Fill({Entry()});
+        {
+            // Held open by another program without sharing, as a running office suite would.
+            const runtime::FileHandle inUse(
+                CreateFileW(Proof(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(inUse);
+            ExpectOneFailureWithWindowVisible(Run());
+        }
+        ExpectUnchanged();
+        FrmInstalador::Instance().Unload();
+    }
+}
+
+TEST_F(Instalar, AMissingNewLexiconChangesNothing) {
+    DeleteFileW((source / L"QUENDOR.LEX").c_str());
+    shared.Fill({Entry()});
+    ExpectOneFailureWithWindowVisible(Run());
+    ExpectUnchanged();
+}
+
+TEST_F(Instalar, FromADriveRootTheFilesComeFromTheRoot) {
+    // The test bed maps drive Q: to an empty folder of its own.
+    if (GetFileAttributesW(L"Q:\\") == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no drive Q: on this system";
+    WriteFile(L"Q:\\QUENDOR.DLL", "engine from the root");
+    WriteFile(L"Q:\\QUENDOR.LEX", "lexicon from the root");
+    TestHost root(L"Q:\\");
+    root.noteState = host.noteState;
+    shared.Fill({Entry()});
+    const int exitCode = Run();
+    DeleteFileW(L"Q:\\QUENDOR.DLL");
+    DeleteFileW(L"Q:\\QUENDOR.LEX");
+    EXPECT_EQ(0, exitCode);
+    ASSERT_EQ(1u, root.messages.size());
+    EXPECT_EQ(kSuccess, root.messages[0].text);
+    EXPECT_EQ("engine from the root", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ("lexicon from the root", ReadFile(Proof(L"QUENDOR.LEX")));
+}
+
+// What the installer window looks like at the moment it is first activated:
+// Instalar's first step.
+std::wstring activationState;
+
+LRESULT CALLBACK NoteActivation(int code, WPARAM wParam, LPARAM lParam) {
+    FrmInstalador& window = FrmInstalador::Instance();
+    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wParam) == window.Hwnd() && activationState.empty()) {
+        RECT outer;
+        GetWindowRect(window.Hwnd(), &outer);
+        const bool centred =
+            outer.left == runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Width(), window.Width())) &&
+            outer.top == runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Height(), window.Height()));
+        activationState = window.Caption() + L"|" + (centred ? L"centred" : L"not centred") + L"|label " +
+                          (window.Label1.Visible() ? L"shown" : L"hidden") + L": " + window.Label1.Caption() +
+                          L"|bar " + std::to_wstring(static_cast<long>(window.ProgressBar1.Min())) + L"-" +
+                          std::to_wstring(static_cast<long>(window.ProgressBar1.Max())) + L" at " +
+                          std::to_wstring(static_cast<long>(window.ProgressBar1.Value()));
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(Instalar, WhenShownTheWindowIsCentredAndReady) {
+    activationState.clear();
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, NoteActivation, nullptr, GetCurrentThreadId());
+    shared.Fill({Entry()});
+    EXPECT_EQ(0, Run());
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(kTitle + L"|centred|label hidden: Instalando compo\u00F1entes|bar 0-10000 at 0", activationState);
+}
