@@ -5,7 +5,8 @@
 
 namespace runtime {
 
-// Handles the window messages that are waiting, then returns.
+// Handles the window messages that are waiting, then returns. The queue is
+// looked at no more often than every 10 ms.
 void DoEvents();
 
 // Runs the program's message loop until no window of the program is left,
