@@ -54,6 +54,13 @@ void ProgressBar::Show() {
     if (Hwnd() == nullptr) return;
     const int position = Position();
     if (position == shown_) return;
+    // The native bar repaints at once on each change. More often than a
+    // screen refresh the eye gains nothing, so between the two ends a new
+    // pixel waits for the next frame; an empty or full bar shows at once.
+    const DWORD now = GetTickCount();
+    const bool end = position == 0 || position == steps_;
+    if (!end && now - lastShown_ < kFrameMilliseconds) return;
+    lastShown_ = now;
     shown_ = position;
     SendMessageW(Hwnd(), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }

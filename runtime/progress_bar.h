@@ -10,8 +10,9 @@
 // - Value must lie within Min..Max: any other value raises error 380 and
 //   changes nothing.
 // - The native control works in whole pixels of the bar's width, and is told
-//   only when the pixel that the fill reaches changes: thousands of writes
-//   cost no more than the pixels they move.
+//   only when the pixel that the fill reaches changes, and then at most once
+//   a screen frame, except that an empty or a full bar is shown at once:
+//   thousands of writes cost no more than the frames they fill.
 #pragma once
 
 #include "runtime/form.h"
@@ -58,6 +59,8 @@ private:
     float value_ = 0.0f;
     int steps_ = 1;
     int shown_ = 0;
+    unsigned long lastShown_ = 0;
+    static constexpr unsigned long kFrameMilliseconds = 16;
 };
 
 }  // namespace runtime

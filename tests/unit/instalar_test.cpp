@@ -8,74 +8,21 @@
 #include "installer/frm_instalador.h"
 #include "runtime/handles.h"
 #include "runtime/screen.h"
+#include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_host.h"
 
 using testing_support::ReadFile;
+using testing_support::SharedDllsSandbox;
 using testing_support::TempFolder;
 using testing_support::TestHost;
 using testing_support::WriteFile;
 
 namespace {
 
-constexpr wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const std::wstring kFailure = L"Non \u00E9 posible continuar a instalaci\u00F3n";
 const std::wstring kSuccess = L"O corrector foi actualizado";
 const std::wstring kTitle = L"Instalador corrector de galego Brenca";
-
-// The shared-DLL key is the machine's own: its values are kept aside while a
-// test fills it, and put back afterwards.
-class SharedDllsSandbox {
-public:
-    SharedDllsSandbox() {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            existed_ = true;
-            for (DWORD i = 0;; ++i) {
-                wchar_t name[16384];
-                DWORD nameSize = 16384, type = 0, size = 0;
-                if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-                Saved value{name, type, std::vector<BYTE>(size)};
-                nameSize = 16384;
-                RegEnumValueW(key, i, name, &nameSize, nullptr, &type, value.data.data(), &size);
-                saved_.push_back(std::move(value));
-            }
-            RegCloseKey(key);
-        }
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSharedDlls);
-    }
-    ~SharedDllsSandbox() {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSharedDlls);
-        if (!existed_) return;
-        Fill({});
-        HKEY key = Open();
-        for (const Saved& value : saved_) {
-            RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
-        }
-        RegCloseKey(key);
-    }
-    // Creates the key with these value names, in this order.
-    void Fill(const std::vector<std::wstring>& names) {
-        HKEY key = Open();
-        const DWORD one = 1;
-        for (const auto& name : names) RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
-        RegCloseKey(key);
-    }
-
-private:
-    static HKEY Open() {
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        return key;
-    }
-    struct Saved {
-        std::wstring name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    bool existed_ = false;
-    std::vector<Saved> saved_;
-};
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
