@@ -124,7 +124,7 @@ def marker_segment(marker, payload):
     return struct.pack(">BBH", 0xFF, marker, len(payload) + 2) + payload
 
 
-def encode_jpeg(width, height, pixel, quality=95):
+def encode_jpeg(width, height, pixel, quality=85):
     """Baseline JPEG, 4:4:4, of pixel(x, y) -> (r, g, b)."""
     quants = [scaled_quant(LUMA_QUANT, quality), scaled_quant(CHROMA_QUANT, quality)]
     luma_ac = ac_values(AC_LUMA_HEAD, AC_LUMA_BITS)

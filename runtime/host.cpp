@@ -49,6 +49,17 @@ public:
 };
 
 WindowsHost windowsHost;
+
+// Error numbers are small and positive; spelled out here rather than with
+// the C library's formatted output, which would double the program's size.
+std::wstring NumberText(int number) {
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
+        number /= 10;
+    } while (number > 0);
+    return digits;
+}
 Host* currentHost = &windowsHost;
 
 }  // namespace
@@ -62,7 +73,7 @@ Host* SetHost(Host* host) noexcept {
 }
 
 void ReportUnhandledError(int errorNumber) {
-    const std::wstring text = L"Erro de execuci\u00F3n " + std::to_wstring(errorNumber) + L":\n\n" +
+    const std::wstring text = L"Erro de execuci\u00F3n " + NumberText(errorNumber) + L":\n\n" +
                               ErrorDescription(errorNumber);
     MsgBox(text, kCritical, LoadResStringOr(IDS_TITLE, std::wstring()));
     End(kExitRuntimeError);
