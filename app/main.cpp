@@ -16,7 +16,24 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
+namespace {
+
+// The program runs as administrator from a folder that may hold anything a
+// download folder holds, QUENDOR.DLL included: DLLs are taken from the
+// system folder only, never from the program's own folder or the current one.
+void RestrictDllSearch() {
+    SetDllDirectoryW(L"");
+    // Windows 7 with its updates and later: the system folder alone.
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories != nullptr) setDefaultDllDirectories(0x00000800);  // LOAD_LIBRARY_SEARCH_SYSTEM32
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RestrictDllSearch();
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     // The pictures are decoded by the OLE picture loader.

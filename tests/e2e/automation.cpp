@@ -189,6 +189,7 @@ bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD& exitCode) {
 Process& Process::operator=(Process&& other) noexcept {
     if (this != &other) {
         Kill();
+        job_ = std::move(other.job_);
         handle_ = std::move(other.handle_);
         id_ = other.id_;
     }
@@ -209,9 +210,23 @@ void Process::Kill() {
     WaitForSingleObject(handle_.Get(), kKillWaitMs);
 }
 
-void Process::Detach() noexcept { handle_.Reset(); }
+void Process::Detach() noexcept {
+    if (job_) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    job_.Reset();
+    handle_.Reset();
+}
 
 Process Launch(const std::wstring& exePath, const std::wstring& workingFolder) {
+    JobHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        job.Reset();
+    }
+
     // The program sees only its own quoted path as its command line.
     std::wstring commandLine = L"\"" + exePath + L"\"";
     STARTUPINFOW startup{};
@@ -219,12 +234,20 @@ Process Launch(const std::wstring& exePath, const std::wstring& workingFolder) {
     PROCESS_INFORMATION started{};
     // Detached: under Wine the program then gets no Unix standard output, so
     // it cannot keep a script's pipe open after the launcher has ended.
-    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+    // Suspended until it is in the job, so nothing it starts escapes the job.
+    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        DETACHED_PROCESS | CREATE_SUSPENDED, nullptr,
                         workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &started)) {
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateProcessW");
     }
     const ThreadHandle thread(started.hThread);
-    return Process(ProcessHandle(started.hProcess), started.dwProcessId);
+    // Before Windows 8 a process belongs to one job at most: when the tests
+    // themselves run in a job the assignment fails and the destructor alone
+    // cleans up.
+    if (job && !AssignProcessToJobObject(job.Get(), started.hProcess)) job.Reset();
+    Process process(ProcessHandle(started.hProcess), started.dwProcessId, std::move(job));
+    ResumeThread(thread.Get());
+    return process;
 }
 
 std::wstring WindowText(HWND window) {

@@ -17,7 +17,7 @@
 
 namespace automation {
 
-// Process and thread handles: null when absent, closed with CloseHandle.
+// Process, thread and job handles: null when absent, closed with CloseHandle.
 struct KernelObjectTraits {
     using Handle = HANDLE;
     static Handle Invalid() noexcept { return nullptr; }
@@ -25,6 +25,7 @@ struct KernelObjectTraits {
 };
 using ProcessHandle = runtime::UniqueHandle<KernelObjectTraits>;
 using ThreadHandle = runtime::UniqueHandle<KernelObjectTraits>;
+using JobHandle = runtime::UniqueHandle<KernelObjectTraits>;
 
 // The exit code Kill gives a process.
 inline constexpr UINT kKilledExitCode = 143;
@@ -33,10 +34,12 @@ inline constexpr UINT kKilledExitCode = 143;
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD& exitCode);
 
 // A started program. The destructor kills it when it is still running, so a
-// failed test never leaves it behind; Detach lets it run on.
+// failed test never leaves it behind; a job that kills on close does the same
+// when the test itself crashes. Detach lets it run on.
 class Process {
 public:
-    Process(ProcessHandle handle, DWORD id) noexcept : handle_(std::move(handle)), id_(id) {}
+    Process(ProcessHandle handle, DWORD id, JobHandle killOnClose = {}) noexcept
+        : job_(std::move(killOnClose)), handle_(std::move(handle)), id_(id) {}
     Process(Process&&) noexcept = default;
     Process& operator=(Process&& other) noexcept;
     ~Process();
@@ -51,6 +54,7 @@ public:
     void Detach() noexcept;
 
 private:
+    JobHandle job_;
     ProcessHandle handle_;
     DWORD id_;
 };
