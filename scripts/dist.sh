@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Packs the built updater for release: a reproducible zip with the program and
+# its readme, the program itself, and their SHA-256 sums, in $DIST_DIR (dist/).
+#
+# Signing (optional): set ACTUALIZADOR_SIGN_CERT (PEM certificate or chain) and
+# ACTUALIZADOR_SIGN_KEY (PEM private key); ACTUALIZADOR_SIGN_PASS if the key is
+# encrypted; ACTUALIZADOR_SIGN_TIMESTAMP for an RFC 3161 timestamp server
+# (the only time this script uses the network).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+root=$(pwd -P)
+
+version=1.00
+exe_name=actualizador.exe
+zip_name=actualizador-corrector-galego-$version.zip
+description="Actualizador do corrector de galego"
+built_exe=build/bin/$exe_name
+readme=packaging/LEME.txt
+# Every staged file gets this time, so the zip does not depend on when it was made.
+fixed_time=2026-01-01T00:00:00
+
+die() { echo "dist: $*" >&2; exit 1; }
+need() { command -v "$1" >/dev/null 2>&1 || die "'$1' is missing (Debian package: $2)"; }
+
+need zip zip
+need sha256sum coreutils
+
+[ -f "$built_exe" ] || die "$built_exe not found: build first (make build)"
+[ -f "$readme" ] || die "$readme not found"
+
+cert=${ACTUALIZADOR_SIGN_CERT:-}
+key=${ACTUALIZADOR_SIGN_KEY:-}
+if [ -n "$cert" ] && [ -n "$key" ]; then
+  sign=1
+  need osslsigncode osslsigncode
+  [ -r "$cert" ] || die "ACTUALIZADOR_SIGN_CERT: cannot read '$cert'"
+  [ -r "$key" ] || die "ACTUALIZADOR_SIGN_KEY: cannot read '$key'"
+elif [ -n "$cert" ] || [ -n "$key" ]; then
+  die "signing needs both ACTUALIZADOR_SIGN_CERT and ACTUALIZADOR_SIGN_KEY; only ${cert:+ACTUALIZADOR_SIGN_CERT}${key:+ACTUALIZADOR_SIGN_KEY} is set"
+else
+  sign=0
+fi
+
+# The output folder is removed and made again: refuse anything that would take
+# the repository (or a folder above it) with it.
+out=${DIST_DIR:-dist}
+[ -n "$out" ] || die "DIST_DIR is empty"
+out_abs=$(realpath -m -- "$out")
+case "$root/" in
+  "${out_abs%/}"/*) die "DIST_DIR '$out' is the repository or a folder above it" ;;
+esac
+[ ! -e "$out_abs" ] || [ -d "$out_abs" ] || die "DIST_DIR '$out' exists and is not a folder"
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+# The build tree's program is only read: it is copied, and the copy is signed.
+cp -- "$built_exe" "$stage/unsigned.exe"
+if [ "$sign" = 1 ]; then
+  args=(sign -certs "$cert" -key "$key" -h sha256 -n "$description"
+        -in "$stage/unsigned.exe" -out "$stage/$exe_name")
+  if [ -n "${ACTUALIZADOR_SIGN_PASS:-}" ]; then
+    # From a private file rather than the command line, where ps would show it.
+    (umask 077 && printf '%s' "$ACTUALIZADOR_SIGN_PASS" >"$stage/pass")
+    args+=(-readpass "$stage/pass")
+  fi
+  if [ -n "${ACTUALIZADOR_SIGN_TIMESTAMP:-}" ]; then
+    args+=(-ts "$ACTUALIZADOR_SIGN_TIMESTAMP")
+  fi
+  osslsigncode "${args[@]}" >"$stage/sign.log" 2>&1 || { cat "$stage/sign.log" >&2; die "signing failed"; }
+  rm -f -- "$stage/pass"
+  echo "dist: signed $exe_name with $(basename -- "$cert")"
+else
+  mv -- "$stage/unsigned.exe" "$stage/$exe_name"
+  echo "dist: ACTUALIZADOR_SIGN_CERT and ACTUALIZADOR_SIGN_KEY are not set: $exe_name ships unsigned"
+fi
+rm -f -- "$stage/unsigned.exe"
+
+# The readme is converted to CRLF line ends with a UTF-8 byte-order mark, so
+# that Notepad on every Windows version shows it right, whatever line ends the
+# checkout has.
+{ printf '\xEF\xBB\xBF'; sed '1s/^\xEF\xBB\xBF//' "$readme" | awk '{ sub(/\r$/, ""); printf "%s\r\n", $0 }'; } \
+  >"$stage/LEME.txt"
+
+# Fixed modes and times: zip stores both. Zip writes times as local time, so
+# the time zone is fixed too. -X leaves out owner and extra time fields, -D
+# directory entries; the files are named in a fixed order.
+chmod 0644 "$stage/$exe_name" "$stage/LEME.txt"
+TZ=UTC touch -d "$fixed_time" "$stage/$exe_name" "$stage/LEME.txt"
+(cd "$stage" && TZ=UTC zip -X -D -q -9 "$zip_name" "$exe_name" LEME.txt)
+
+rm -rf -- "$out_abs"
+mkdir -p -- "$out_abs"
+cp -p -- "$stage/$zip_name" "$stage/$exe_name" "$out_abs/"
+(cd "$out_abs" && sha256sum -- "$zip_name" "$exe_name" >SHA256SUMS)
+
+echo "dist: made in $out:"
+for f in "$zip_name" "$exe_name" SHA256SUMS; do
+  printf '  %-42s %9d bytes\n' "$f" "$(stat -c %s -- "$out_abs/$f")"
+done

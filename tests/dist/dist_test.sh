@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Checks scripts/dist.sh: what the zip holds, the readme's line ends and
+# messages, the checksums, byte-identical zips from two runs, signing with a
+# throwaway certificate, and that the build tree's program is never touched.
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+
+# Only what this test sets may reach dist.sh.
+unset DIST_DIR ACTUALIZADOR_SIGN_CERT ACTUALIZADOR_SIGN_KEY ACTUALIZADOR_SIGN_PASS ACTUALIZADOR_SIGN_TIMESTAMP
+export LC_ALL=C
+umask 022
+
+exe=build/bin/actualizador.exe
+zip_name=actualizador-corrector-galego-1.00.zip
+
+for tool in zip unzip openssl osslsigncode sha256sum cmp; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "dist_test: '$tool' is missing"; echo "0 passed, 1 failed"; exit 1; }
+done
+[ -f "$exe" ] || { echo "dist_test: $exe not found: build first"; echo "0 passed, 1 failed"; exit 1; }
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+trap 'exit 130' INT TERM
+
+passed=0
+failed=0
+check() {  # check "what" command...
+  local what=$1; shift
+  if "$@"; then
+    passed=$((passed + 1)); echo "ok   - $what"
+  else
+    failed=$((failed + 1)); echo "FAIL - $what"
+  fi
+}
+
+# dist.sh's output goes to a log, shown only when its run is checked and fails.
+run_dist() {  # run_dist LOG [VAR=value...]
+  local log=$1; shift
+  env "$@" bash scripts/dist.sh >"$log" 2>&1
+}
+show_log_on_fail() { "$@" || { sed 's/^/    | /' "$log"; return 1; }; }
+
+state_of_repo_dist() { if [ -e dist ]; then ls -la --time-style=full-iso dist; else echo absent; fi; }
+exe_sum_before=$(sha256sum <"$exe")
+repo_dist_before=$(state_of_repo_dist)
+
+# --- unsigned ---
+out1=$tmp/out1
+log=$tmp/unsigned.log
+check "dist.sh succeeds without signing variables" show_log_on_fail run_dist "$log" DIST_DIR="$out1"
+check "it says the program ships unsigned" grep -q "ships unsigned" "$log"
+check "it prints the zip's name and size" \
+  grep -Eq "$zip_name +$(stat -c %s "$out1/$zip_name" 2>/dev/null || echo none) bytes" "$log"
+
+zip_lists() { [ "$(unzip -Z1 "$1")" = "$(printf 'actualizador.exe\nLEME.txt')" ]; }
+check "the zip holds exactly actualizador.exe and LEME.txt, in that order" zip_lists "$out1/$zip_name"
+
+x1=$tmp/x1
+mkdir -p "$x1" && unzip -q "$out1/$zip_name" -d "$x1"
+check "the unsigned zipped program is byte-identical to the build's" cmp -s "$x1/actualizador.exe" "$exe"
+
+crlf_only() {  # every line ends in CRLF, including the last, and no CR stands alone
+  local f=$1 lines crlf
+  lines=$(tr -cd '\n' <"$f" | wc -c)
+  crlf=$(grep -c $'\r$' "$f")
+  [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] &&
+    [ "$(tail -c 2 "$f" | od -An -tx1 | tr -d ' ')" = 0d0a ] &&
+    [ "$(tr -cd '\r' <"$f" | wc -c)" -eq "$lines" ]
+}
+check "LEME.txt has CRLF line ends only" crlf_only "$x1/LEME.txt"
+check "LEME.txt starts with a UTF-8 byte-order mark" \
+  test "$(head -c 3 "$x1/LEME.txt" | od -An -tx1 | tr -d ' ')" = efbbbf
+check "LEME.txt is valid UTF-8" iconv -f UTF-8 -t UTF-8 -o /dev/null "$x1/LEME.txt"
+check "LEME.txt explains \"O corrector foi actualizado\"" grep -qF "O corrector foi actualizado" "$x1/LEME.txt"
+check "LEME.txt explains \"Non é posible continuar a instalación\"" \
+  grep -qF "Non é posible continuar a instalación" "$x1/LEME.txt"
+check "LEME.txt is under 40 lines" test "$(wc -l <"$x1/LEME.txt")" -lt 40
+
+sums_names() { [ "$(awk '{print $2}' "$1/SHA256SUMS")" = "$(printf '%s\n' "$zip_name" actualizador.exe)" ]; }
+check "SHA256SUMS names the zip and the program, without folders" sums_names "$out1"
+check "sha256sum -c SHA256SUMS passes in the output folder" \
+  bash -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS' _ "$out1"
+check "the program beside the zip is the zipped one" cmp -s "$out1/actualizador.exe" "$x1/actualizador.exe"
+
+# A second run in another time zone and umask must give the same bytes.
+out2=$tmp/out2
+log=$tmp/second.log
+check "a second run succeeds" show_log_on_fail \
+  bash -c 'umask 077 && TZ=America/Los_Angeles DIST_DIR="$1" bash scripts/dist.sh >"$2" 2>&1' _ "$out2" "$log"
+check "the second run's zip is byte-identical" cmp -s "$out1/$zip_name" "$out2/$zip_name"
+
+# Running into a folder that already has files makes it afresh.
+touch "$out2/left-over"
+log=$tmp/again.log
+run_dist "$log" DIST_DIR="$out2"
+check "the output folder is made afresh" test ! -e "$out2/left-over"
+
+# In a throwaway copy of the repository, so that a broken guard deletes only that.
+fake=$tmp/fake-repo
+mkdir -p "$fake/scripts" "$fake/build/bin" "$fake/packaging"
+cp scripts/dist.sh "$fake/scripts/" && cp "$exe" "$fake/build/bin/" && cp packaging/LEME.txt "$fake/packaging/"
+log=$tmp/unsafe.log
+check "DIST_DIR set to the repository is refused" bash -c '! DIST_DIR=. bash "$1/scripts/dist.sh" >"$2" 2>&1' _ "$fake" "$log"
+check "and the repository is left in place" test -f "$fake/scripts/dist.sh"
+check "DIST_DIR set to a folder above the repository is refused" \
+  bash -c '! DIST_DIR="$1" bash "$1/fake-repo/scripts/dist.sh" >"$2" 2>&1' _ "$tmp" "$log"
+check "and that folder is left in place" test -f "$fake/scripts/dist.sh"
+
+# --- signing variables, one without the other ---
+certs=$tmp/certs
+mkdir -p "$certs"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Proba de sinatura" \
+  -addext extendedKeyUsage=codeSigning -keyout "$certs/key.pem" -out "$certs/cert.pem" 2>"$certs/req.log" ||
+  cat "$certs/req.log"
+
+log=$tmp/only-cert.log
+check "only ACTUALIZADOR_SIGN_CERT set: dist.sh fails" \
+  bash -c '! env ACTUALIZADOR_SIGN_CERT="$1" DIST_DIR="$2" bash scripts/dist.sh >"$3" 2>&1' _ "$certs/cert.pem" "$tmp/only-cert" "$log"
+check "and names the missing variable" grep -q "ACTUALIZADOR_SIGN_KEY" "$log"
+check "and makes no output" test ! -e "$tmp/only-cert"
+log=$tmp/only-key.log
+check "only ACTUALIZADOR_SIGN_KEY set: dist.sh fails" \
+  bash -c '! env ACTUALIZADOR_SIGN_KEY="$1" DIST_DIR="$2" bash scripts/dist.sh >"$3" 2>&1' _ "$certs/key.pem" "$tmp/only-key" "$log"
+check "and names the missing variable" grep -q "ACTUALIZADOR_SIGN_CERT" "$log"
+
+# --- signed ---
+# osslsigncode verify exits 0 and prints "Signature verification: ok" only when
+# the signature checks out against -CAfile; the signer's subject and the
+# description are printed from the signature itself.
+signed_by_test_cert() {  # signed_by_test_cert EXE
+  local v=$tmp/verify.log
+  osslsigncode verify -CAfile "$certs/cert.pem" -in "$1" >"$v" 2>&1 &&
+    grep -q "Signature verification: ok" "$v" &&
+    grep -q "Subject: /CN=Proba de sinatura" "$v" &&
+    grep -q "Text description: Actualizador do corrector de galego" "$v" &&
+    grep -q "Message digest algorithm *: SHA256" "$v" ||
+    { sed 's/^/    | /' "$v"; return 1; }
+}
+
+out3=$tmp/out3
+log=$tmp/signed.log
+check "dist.sh succeeds with a certificate and key" show_log_on_fail \
+  run_dist "$log" DIST_DIR="$out3" ACTUALIZADOR_SIGN_CERT="$certs/cert.pem" ACTUALIZADOR_SIGN_KEY="$certs/key.pem"
+check "it does not say unsigned" bash -c '! grep -q unsigned "$1"' _ "$log"
+x3=$tmp/x3
+mkdir -p "$x3" && unzip -q "$out3/$zip_name" -d "$x3"
+check "the signed zip still holds exactly the two files" zip_lists "$out3/$zip_name"
+check "the zipped program carries a valid SHA-256 signature by the test certificate" signed_by_test_cert "$x3/actualizador.exe"
+check "sha256sum -c SHA256SUMS passes for the signed output" \
+  bash -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS' _ "$out3"
+check "the signed program beside the zip is the zipped one" cmp -s "$out3/actualizador.exe" "$x3/actualizador.exe"
+
+# An encrypted key with its passphrase; a wrong passphrase must stop the run.
+openssl pkey -in "$certs/key.pem" -aes256 -passout pass:segredo-de-proba -out "$certs/key-enc.pem" 2>/dev/null
+out4=$tmp/out4
+log=$tmp/signed-pass.log
+check "dist.sh signs with an encrypted key and ACTUALIZADOR_SIGN_PASS" show_log_on_fail \
+  run_dist "$log" DIST_DIR="$out4" ACTUALIZADOR_SIGN_CERT="$certs/cert.pem" \
+  ACTUALIZADOR_SIGN_KEY="$certs/key-enc.pem" ACTUALIZADOR_SIGN_PASS=segredo-de-proba
+x4=$tmp/x4
+mkdir -p "$x4" && unzip -q "$out4/$zip_name" -d "$x4" 2>/dev/null
+check "that program carries a valid signature too" signed_by_test_cert "$x4/actualizador.exe"
+log=$tmp/wrong-pass.log
+check "a wrong ACTUALIZADOR_SIGN_PASS makes dist.sh fail" \
+  bash -c '! env DIST_DIR="$1" ACTUALIZADOR_SIGN_CERT="$2" ACTUALIZADOR_SIGN_KEY="$3" ACTUALIZADOR_SIGN_PASS=mal bash scripts/dist.sh >"$4" 2>&1' \
+  _ "$tmp/out5" "$certs/cert.pem" "$certs/key-enc.pem" "$log"
+check "and makes no output" test ! -e "$tmp/out5"
+
+# --- nothing outside the temporary folders changed ---
+check "the build tree's program is unchanged" test "$(sha256sum <"$exe")" = "$exe_sum_before"
+check "the repository's dist/ is untouched" test "$(state_of_repo_dist)" = "$repo_dist_before"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
