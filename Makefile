@@ -1,4 +1,4 @@
-.PHONY: test build clean
+.PHONY: test build clean dist
 
 build:
 	bash scripts/setup.sh
@@ -10,3 +10,6 @@ test:
 
 clean:
 	rm -rf build
+
+dist: build
+	bash scripts/dist.sh

@@ -1,10 +1,10 @@
-# Cross-compiles for 32-bit Windows with MinGW-w64 (posix thread model, which GoogleTest needs;
-# linked statically, so no winpthread DLL is needed beside the program).
+# Cross-compiles for 32-bit Windows with MinGW-w64. The win32 thread model:
+# the posix one brings a thread library that needs Windows Vista.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

@@ -46,9 +46,9 @@ fi
 out=${DIST_DIR:-dist}
 [ -n "$out" ] || die "DIST_DIR is empty"
 out_abs=$(realpath -m -- "$out")
-case "$root/" in
-  "${out_abs%/}"/*) die "DIST_DIR '$out' is the repository or a folder above it" ;;
-esac
+if [ "$out_abs" = / ] || [[ "$root/" == "$out_abs/"* ]]; then
+  die "DIST_DIR '$out' is the repository or a folder above it"
+fi
 [ ! -e "$out_abs" ] || [ -d "$out_abs" ] || die "DIST_DIR '$out' exists and is not a folder"
 
 stage=$(mktemp -d)

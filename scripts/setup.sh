@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine fonts-liberation
   xvfb x11-apps imagemagick
+  zip unzip osslsigncode openssl
   googletest
 )
 
