@@ -38,8 +38,8 @@ Icon LoadProgramIcon(int id, int size) {
     return Icon(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0)));
 }
 
-HWND CreateChild(const wchar_t* windowClass, DWORD style, const RECT& place, HWND parent, int id) {
-    const HWND child = CreateWindowExW(0, windowClass, L"#", WS_CHILD | style, place.left, place.top,
+HWND CreateChild(const wchar_t* windowClass, const wchar_t* text, DWORD style, const RECT& place, HWND parent, int id) {
+    const HWND child = CreateWindowExW(0, windowClass, text, WS_CHILD | style, place.left, place.top,
                                        place.right - place.left, place.bottom - place.top, parent,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
     if (child == nullptr) Raise(kOutOfMemory);
@@ -77,7 +77,7 @@ Label::Label(Form& form, TwipsRect place, FontSpec font, Sizing sizing)
 
 HWND Label::Create(HWND parent, int id) {
     const DWORD align = sizing_ == Sizing::kFixed ? SS_LEFTNOWORDWRAP : SS_LEFT;
-    const HWND label = CreateChild(L"STATIC", align | SS_NOPREFIX, PixelRect(), parent, id);
+    const HWND label = CreateChild(L"STATIC", L"#", align | SS_NOPREFIX, PixelRect(), parent, id);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(font_)), FALSE);
     SetWindowTextW(label, caption_.c_str());
     return label;
@@ -111,7 +111,7 @@ Button::Button(Form& form, TwipsRect place, FontSpec font, std::function<void()>
     : Control(form, place), font_(font), onPress_(std::move(onPress)) {}
 
 HWND Button::Create(HWND parent, int id) {
-    const HWND button = CreateChild(L"BUTTON", BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP, PixelRect(), parent, id);
+    const HWND button = CreateChild(L"BUTTON", L"#", BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP, PixelRect(), parent, id);
     SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(font_)), FALSE);
     SetWindowTextW(button, caption_.c_str());
     return button;
@@ -127,7 +127,7 @@ void Button::SetCaption(const std::wstring& caption) {
 Image::Image(Form& form, TwipsRect place, int iconId) : Control(form, place), iconId_(iconId) {}
 
 HWND Image::Create(HWND parent, int id) {
-    const HWND image = CreateChild(L"STATIC", SS_ICON, PixelRect(), parent, id);
+    const HWND image = CreateChild(L"STATIC", L"", SS_ICON, PixelRect(), parent, id);
     // The 32-pixel icon at its own size, scaled only with the display.
     const int size = MulDiv(32, ScreenDpi(), 96);
     icon_ = LoadProgramIcon(iconId_, size);
@@ -232,6 +232,14 @@ HWND Form::EnsureLoaded() {
     return window_;
 }
 
+const Button* Form::FocusedButton() const {
+    const HWND focused = GetFocus();
+    for (const Control* control : controls_) {
+        if (control->Hwnd() == focused && focused != nullptr) return dynamic_cast<const Button*>(control);
+    }
+    return nullptr;
+}
+
 int Form::IdOf(const Button* button) const {
     const auto at = std::find(controls_.begin(), controls_.end(), button);
     return kFirstControlId + static_cast<int>(at - controls_.begin());
@@ -266,8 +274,19 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         return OnControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-    case DM_GETDEFID:
-        return defaultButton_ != nullptr ? MAKELRESULT(IdOf(defaultButton_), DC_HASDEFID) : 0;
+    case DM_GETDEFID: {
+        // As in a dialog, a button that has the focus stands in for the default one.
+        const Button* focused = FocusedButton();
+        const Button* current = focused != nullptr ? focused : defaultButton_;
+        return current != nullptr ? MAKELRESULT(IdOf(current), DC_HASDEFID) : 0;
+    }
+    case WM_NEXTDLGCTL: {
+        // Sent by the dialog navigation of some systems for Tab and Shift+Tab.
+        const HWND next = LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                              : GetNextDlgTabItem(window_, GetFocus(), wParam != 0);
+        if (next != nullptr) SetFocus(next);
+        return 0;
+    }
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) OnCommand(LOWORD(wParam));
         if (HIWORD(wParam) == BN_SETFOCUS) MarkDefault(reinterpret_cast<HWND>(lParam));

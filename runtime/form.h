@@ -162,6 +162,7 @@ private:
     HWND EnsureLoaded();
     void MarkDefault(HWND button);
     int IdOf(const Button* button) const;
+    const Button* FocusedButton() const;
 
     FormLayout layout_;
     HWND window_ = nullptr;

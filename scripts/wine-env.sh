@@ -32,6 +32,8 @@ wine_env_start() {
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
+    # Wine's own fonts (Marlett draws the caption buttons) where Windows keeps fonts.
+    cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   fi
 
   # Drive Q: is an empty folder of the build tree, for the tests of an

@@ -156,7 +156,8 @@ int Launch(int argc, wchar_t** argv) {
     try {
         automation::Process process = automation::Launch(exePath, folder);
         Print(std::to_wstring(process.Id()));
-        if (waitTitle && !automation::WaitForWindow(process.Id(), automation::VisibleWithTitle(*waitTitle), timeoutMs)) {
+        if (waitTitle &&
+            !automation::WaitForWindow(process.Id(), automation::VisibleWithTitle(*waitTitle), timeoutMs)) {
             // The process object kills the program on the way out.
             return Fail(L"no visible window " + Quoted(*waitTitle) + L" appeared", kTimedOut);
         }

@@ -563,8 +563,9 @@ TEST_F(OwnWindows, RectangleScreenshotOfTheClientAreaIsBackgroundAtItsCorners) {
     DeleteFileW(path.c_str());
     ASSERT_EQ(png.width, static_cast<std::uint32_t>(client.right - client.left));
     ASSERT_EQ(png.height, static_cast<std::uint32_t>(client.bottom - client.top));
+    const std::size_t rowEnd = std::size_t{png.width - 1} * 3;
     const std::size_t last = png.rgb.size() - 3;
-    for (const std::size_t at : {std::size_t{0}, std::size_t{png.width - 1} * 3, last - std::size_t{png.width - 1} * 3, last}) {
+    for (const std::size_t at : {std::size_t{0}, rowEnd, last - rowEnd, last}) {
         EXPECT_EQ(png.rgb[at], GetRValue(kBackground)) << at;
         EXPECT_EQ(png.rgb[at + 1], GetGValue(kBackground)) << at;
         EXPECT_EQ(png.rgb[at + 2], GetBValue(kBackground)) << at;
@@ -699,7 +700,8 @@ TEST(OtherProcess, KeysReachTheFocusedEditEitherTypedOrPosted) {
     auto notepad = LaunchNotepad();
     const auto window = automation::WaitForWindow(notepad.Id(), automation::VisibleWithClass(L"Notepad"), 10000);
     ASSERT_TRUE(window);
-    const auto edit = std::ranges::find_if(window->controls, [](const ControlInfo& c) { return Lower(c.className) == L"edit"; });
+    const auto edit = std::ranges::find_if(window->controls,
+                                           [](const ControlInfo& c) { return Lower(c.className) == L"edit"; });
     ASSERT_NE(edit, window->controls.end());
 
     ASSERT_TRUE(automation::PressKey(window->hwnd, 'A'));

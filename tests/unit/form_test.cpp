@@ -183,6 +183,55 @@ TEST(Labels, AutoSizeGrowsDownwardKeepingLeftAndWidth) {
     EXPECT_LT(single.bottom - single.top, 2 * 13);
 }
 
+namespace {
+
+class TwoButtons final : public runtime::Form {
+public:
+    TwoButtons()
+        : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
+          first(*this, {100, 100, 1440, 420}, kFont, [this] { ++firstPresses; }),
+          second(*this, {2000, 100, 1440, 420}, kFont, [this] { ++secondPresses; }) {
+        SetDefaultButton(first);
+        SetCancelButton(second);
+    }
+    runtime::Button first;
+    runtime::Button second;
+    int firstPresses = 0;
+    int secondPresses = 0;
+
+private:
+    void Form_Load() override {}
+};
+
+bool IsDefault(HWND button) { return (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON; }
+
+}  // namespace
+
+TEST(Buttons, TheFocusedButtonIsTheDefaultOne) {
+    TwoButtons form;
+    form.Show();
+    EXPECT_EQ(form.first.Hwnd(), GetFocus());
+    EXPECT_TRUE(IsDefault(form.first.Hwnd()));
+    SetFocus(form.second.Hwnd());
+    EXPECT_TRUE(IsDefault(form.second.Hwnd()));
+    EXPECT_FALSE(IsDefault(form.first.Hwnd()));
+    SetFocus(form.first.Hwnd());
+    EXPECT_TRUE(IsDefault(form.first.Hwnd()));
+    EXPECT_FALSE(IsDefault(form.second.Hwnd()));
+}
+
+TEST(Buttons, OkAndCancelCommandsPressTheDefaultAndCancelButtons) {
+    TwoButtons form;
+    form.Load();
+    SendMessageW(form.Hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    SendMessageW(form.Hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    SendMessageW(form.Hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_EQ(1, form.firstPresses);
+    EXPECT_EQ(2, form.secondPresses);
+    SendMessageW(form.second.Hwnd(), BM_CLICK, 0, 0);
+    EXPECT_EQ(3, form.secondPresses);
+}
+
 TEST(LoadResString, EveryEntryOfTheTableAndNothingElse) {
     const struct {
         int id;

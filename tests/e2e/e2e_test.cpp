@@ -1,0 +1,235 @@
+// The real program, started in the test's own folders and driven from
+// outside as a user would: windows, texts, keys, buttons, messages, exit
+// codes and the files left behind.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <optional>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "tests/e2e/automation.h"
+#include "tests/support/shared_dlls_sandbox.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using automation::WindowInfo;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+const std::wstring kTitle = L"Instalador corrector de galego Brenca";
+const std::wstring kSuccess = L"O corrector foi actualizado";
+const std::wstring kFailure = L"Non \u00E9 posible continuar a instalaci\u00F3n";
+constexpr DWORD kTimeout = 15000;
+
+std::wstring ScreenshotPath(const std::wstring& name) {
+    const std::wstring folder = automation::ExeFolder() + L"\\screenshots";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\" + name;
+}
+
+bool IsMessageBox(const WindowInfo& window) { return window.visible && window.className == L"#32770"; }
+bool IsProgramWindow(const WindowInfo& window) {
+    return window.visible && window.className == L"ActualizadorForm" && window.title == kTitle;
+}
+
+std::optional<automation::ControlInfo> Control(const WindowInfo& window, const wchar_t* className,
+                                               const std::wstring& text) {
+    return automation::FindControl(window, className, text);
+}
+
+class EndToEnd : public testing::Test {
+protected:
+    EndToEnd() {
+        for (const wchar_t* folder : {L"\\Descargas", L"\\Office", L"\\Office\\Microsoft Shared",
+                                      L"\\Office\\Microsoft Shared\\PROOF"}) {
+            CreateDirectoryW((work.Path() + folder).c_str(), nullptr);
+        }
+        CopyFileW((automation::ExeFolder() + L"\\actualizador.exe").c_str(), Program().c_str(), FALSE);
+        WriteFile(work / L"Descargas\\QUENDOR.DLL", "new engine");
+        WriteFile(work / L"Descargas\\QUENDOR.LEX", "new lexicon");
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        shared.Fill({L"C:\\APPS\\a.dll", work / L"Office\\Microsoft Shared\\Web\\X.DLL"});
+    }
+
+    std::wstring Program() const { return work / L"Descargas\\actualizador.exe"; }
+    std::wstring Proof(const std::wstring& name) const { return work / (L"Office\\Microsoft Shared\\PROOF\\" + name); }
+
+    // Starts the program and waits for its welcome window.
+    WindowInfo Start() {
+        process.emplace(automation::Launch(Program(), work / L"Descargas"));
+        const auto welcome = automation::WaitForWindow(process->Id(), IsProgramWindow, kTimeout);
+        if (!welcome) throw std::runtime_error("the welcome window did not appear");
+        return *welcome;
+    }
+
+    DWORD ExitCode() {
+        DWORD code = 0xDEAD;
+        EXPECT_TRUE(process->WaitForExit(kTimeout, code)) << "the program did not end";
+        return code;
+    }
+
+    void ExpectUnchanged() {
+        EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+    }
+
+    // Waits for the message box, checks its text, presses its OK button.
+    WindowInfo AnswerMessage(const std::wstring& expected, const std::wstring& screenshot) {
+        const auto box = automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+        if (!box) throw std::runtime_error("no message box appeared");
+        EXPECT_EQ(kTitle, box->title);
+        EXPECT_TRUE(Control(*box, L"Static", expected).has_value()) << "message text";
+        if (!screenshot.empty()) automation::SaveScreenshot(box->hwnd, ScreenshotPath(screenshot));
+        const auto ok = automation::FindControl(*box, L"Button", L"OK");
+        EXPECT_TRUE(ok.has_value());
+        if (ok) automation::ClickButton(ok->hwnd);
+        return *box;
+    }
+
+    testing_support::TempFolder work;
+    testing_support::SharedDllsSandbox shared;
+    std::optional<automation::Process> process;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, WelcomeWindowIsCentredWithEveryTextFromTheTable) {
+    const WindowInfo welcome = Start();
+    automation::SaveScreenshot(welcome.hwnd, ScreenshotPath(L"welcome.png"));
+
+    EXPECT_EQ(429, welcome.clientRect.right - welcome.clientRect.left);
+    EXPECT_EQ(217, welcome.clientRect.bottom - welcome.clientRect.top);
+    const int width = welcome.rect.right - welcome.rect.left;
+    const int height = welcome.rect.bottom - welcome.rect.top;
+    EXPECT_NEAR((GetSystemMetrics(SM_CXSCREEN) - width) / 2, welcome.rect.left, 1);
+    EXPECT_NEAR((GetSystemMetrics(SM_CYSCREEN) - height) / 2, welcome.rect.top, 1);
+    EXPECT_FALSE(welcome.style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+
+    for (const auto& [className, text] : {
+             std::pair{L"Button", std::wstring(L"Seguinte")},
+             std::pair{L"Button", std::wstring(L"Cancelar")},
+             std::pair{L"Static", std::wstring(L"Benvido ao instalador do corrector de galego")},
+             std::pair{L"Static", std::wstring(L"Corrector de galego para Office 2000, Office XP e Office 2003. "
+                                              L"Para continuar prema seguinte.")},
+             std::pair{L"Static", std::wstring(L"Brenca")},
+         }) {
+        EXPECT_TRUE(Control(welcome, className, text).has_value()) << testing::PrintToString(text);
+    }
+    for (const auto& control : welcome.controls) EXPECT_NE(L"#", control.text) << "a control still shows #";
+
+    // The buttons where the layout puts them, in client pixels at 96 DPI.
+    const auto next = Control(welcome, L"Button", L"Seguinte");
+    ASSERT_TRUE(next.has_value());
+    EXPECT_EQ(98, next->rect.left - welcome.clientRect.left);
+    EXPECT_EQ(177, next->rect.top - welcome.clientRect.top);
+    EXPECT_EQ(96, next->rect.right - next->rect.left);
+    EXPECT_EQ(28, next->rect.bottom - next->rect.top);
+    EXPECT_EQ(next->hwnd, automation::FocusedControl(process->Id())) << "the focus starts on Seguinte";
+
+    automation::ClickButton(Control(welcome, L"Button", L"Cancelar")->hwnd);
+    EXPECT_EQ(2u, ExitCode());
+}
+
+TEST_F(EndToEnd, TabMovesBetweenTheButtonsAndEnterPressesTheFocusedOne) {
+    const WindowInfo welcome = Start();
+    const HWND next = Control(welcome, L"Button", L"Seguinte")->hwnd;
+    const HWND cancel = Control(welcome, L"Button", L"Cancelar")->hwnd;
+    const auto isDefault = [](HWND button) { return (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON; };
+    EXPECT_TRUE(isDefault(next));
+    automation::PressKey(welcome.hwnd, VK_TAB);
+    Sleep(200);
+    EXPECT_EQ(cancel, automation::FocusedControl(process->Id()));
+    EXPECT_TRUE(isDefault(cancel)) << "the focused button is the one Enter presses";
+    EXPECT_FALSE(isDefault(next));
+    automation::PressKey(welcome.hwnd, VK_TAB);
+    Sleep(200);
+    EXPECT_EQ(next, automation::FocusedControl(process->Id())) << "labels and the image take no focus";
+    automation::PressKey(welcome.hwnd, VK_TAB);
+    automation::PressKey(welcome.hwnd, VK_RETURN);
+    EXPECT_EQ(2u, ExitCode());
+    ExpectUnchanged();
+}
+
+TEST_F(EndToEnd, CancellingInAnyWayEndsWithoutTouchingAnything) {
+    const struct {
+        const char* how;
+        void (*act)(const WindowInfo&);
+    } ways[] = {
+        {"Cancelar", [](const WindowInfo& w) { automation::ClickButton(automation::FindControl(w, L"Button", L"Cancelar")->hwnd); }},
+        {"Esc", [](const WindowInfo& w) { automation::PressKey(w.hwnd, VK_ESCAPE); }},
+        {"close request", [](const WindowInfo& w) { automation::CloseWindow(w.hwnd); }},
+        {"close box", [](const WindowInfo& w) { automation::PostSysCommandClose(w.hwnd); }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        way.act(Start());
+        EXPECT_EQ(2u, ExitCode());
+        EXPECT_TRUE(automation::ListWindows(process->Id()).empty());
+        ExpectUnchanged();
+    }
+}
+
+TEST_F(EndToEnd, SeguinteInstallsAndReportsSuccessWithTheWindowHidden) {
+    const struct {
+        const char* how;
+        void (*act)(const WindowInfo&);
+    } ways[] = {
+        {"Seguinte", [](const WindowInfo& w) { automation::ClickButton(automation::FindControl(w, L"Button", L"Seguinte")->hwnd); }},
+        {"Enter", [](const WindowInfo& w) { automation::PressKey(w.hwnd, VK_RETURN); }},
+        {"Space", [](const WindowInfo& w) { automation::PressKey(w.hwnd, VK_SPACE); }},
+    };
+    bool first = true;
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        way.act(Start());
+        AnswerMessage(kSuccess, first ? L"success.png" : L"");
+        first = false;
+        EXPECT_EQ(0u, ExitCode());
+        EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+    }
+}
+
+TEST_F(EndToEnd, WithoutTheEngineTheFailureShowsOverTheInstallerWindow) {
+    DeleteFileW(Proof(L"QUENDOR.DLL").c_str());
+    automation::ClickButton(automation::FindControl(Start(), L"Button", L"Seguinte")->hwnd);
+
+    const auto box = automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+    ASSERT_TRUE(box.has_value());
+    const auto installer = automation::WaitForWindow(process->Id(), IsProgramWindow, kTimeout);
+    ASSERT_TRUE(installer.has_value()) << "the installer window stays visible behind the message";
+    // The box stands centred over the window; moved below it, both can be seen.
+    RECT boxRect = box->rect;
+    OffsetRect(&boxRect, 0, installer->rect.bottom + 8 - boxRect.top);
+    SetWindowPos(box->hwnd, nullptr, boxRect.left, boxRect.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Sleep(300);
+    automation::SaveScreenshot(installer->hwnd, ScreenshotPath(L"installer.png"));
+    RECT both;
+    UnionRect(&both, &installer->rect, &boxRect);
+    automation::SaveScreenshotRect(both, ScreenshotPath(L"failure.png"));
+
+    EXPECT_EQ(329, installer->clientRect.right - installer->clientRect.left);
+    EXPECT_EQ(86, installer->clientRect.bottom - installer->clientRect.top);
+    EXPECT_TRUE(Control(*installer, L"Static", L"Instalando compo\u00F1entes").has_value());
+    const auto bar = Control(*installer, L"msctls_progress32", L"");
+    ASSERT_TRUE(bar.has_value());
+    // Without an engine the message comes before the last fill: the bar stands
+    // at the start of its restart on the list's range.
+    EXPECT_EQ(0, SendMessageW(bar->hwnd, PBM_GETPOS, 0, 0));
+
+    // The user cannot close the installer window while it works.
+    automation::CloseWindow(installer->hwnd);
+    automation::PostSysCommandClose(installer->hwnd);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(installer->hwnd));
+
+    AnswerMessage(kFailure, L"");
+    EXPECT_EQ(1u, ExitCode());
+    EXPECT_EQ("<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+}
