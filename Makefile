@@ -1,4 +1,4 @@
-.PHONY: test build clean dist
+.PHONY: test demo build clean dist
 
 build:
 	bash scripts/setup.sh
@@ -7,6 +7,9 @@ build:
 
 test:
 	bash scripts/test.sh
+
+demo:
+	bash scripts/demo.sh
 
 clean:
 	rm -rf build

@@ -4,6 +4,7 @@
 
 wine_env_start() {
   local build_dir="$1"
+  mkdir -p "$build_dir"
   export WINEPREFIX="$build_dir/wine"
   export WINEARCH=win32
   export WINEDEBUG="${WINEDEBUG:--all}"
