@@ -81,9 +81,16 @@ Picture Picture::FromJpegResource(int id) {
     OLE_YSIZE_HIMETRIC himetricHeight = 0;
     picture.p->get_Width(&himetricWidth);
     picture.p->get_Height(&himetricHeight);
-    // The picture's own size in pixels at 96 DPI, then scaled like the twips.
-    const int nativeWidth = MulDiv(himetricWidth, 96, 2540);
-    const int nativeHeight = MulDiv(himetricHeight, 96, 2540);
+    // The picture's own size in pixels, from the decoded bitmap: its size in
+    // HIMETRIC depends on the display's DPI. Then scaled like the twips.
+    OLE_HANDLE handle = 0;
+    BITMAP decoded{};
+    picture.p->get_Handle(&handle);
+    if (GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(handle)), sizeof decoded, &decoded) == 0) {
+        Raise(kInvalidPicture);
+    }
+    const int nativeWidth = decoded.bmWidth;
+    const int nativeHeight = decoded.bmHeight;
     const int width = MulDiv(nativeWidth, ScreenDpi(), 96);
     const int height = MulDiv(nativeHeight, ScreenDpi(), 96);
 

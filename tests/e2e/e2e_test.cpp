@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cmath>
 #include <optional>
 #include <string>
 
@@ -232,4 +233,72 @@ TEST_F(EndToEnd, WithoutTheEngineTheFailureShowsOverTheInstallerWindow) {
     EXPECT_EQ(1u, ExitCode());
     EXPECT_EQ("<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+}
+
+namespace {
+
+// The display scaling of the programs started from now on (Wine reads it at start).
+class DisplayScaling {
+public:
+    explicit DisplayScaling(DWORD dpi) {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr);
+        DWORD size = sizeof previous_;
+        had_ = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&previous_), &size) ==
+               ERROR_SUCCESS;
+        RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+        RegCloseKey(key);
+    }
+    ~DisplayScaling() {
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_ALL_ACCESS, &key);
+        if (had_) {
+            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_), sizeof previous_);
+        } else {
+            RegDeleteValueW(key, L"LogPixels");
+        }
+        RegCloseKey(key);
+    }
+    DisplayScaling(const DisplayScaling&) = delete;
+    DisplayScaling& operator=(const DisplayScaling&) = delete;
+
+private:
+    DWORD previous_ = 96;
+    bool had_ = false;
+};
+
+int Scaled(int twips, int dpi) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); }
+
+}  // namespace
+
+TEST_F(EndToEnd, WindowsScaleWithTheDisplay) {
+    DeleteFileW(Proof(L"QUENDOR.DLL").c_str());
+    for (const int dpi : {96, 120, 144}) {
+        SCOPED_TRACE(std::to_string(dpi) + " DPI");
+        const DisplayScaling scaling(static_cast<DWORD>(dpi));
+        const WindowInfo welcome = Start();
+        const std::wstring suffix = L"-" + std::to_wstring(dpi) + L"dpi.png";
+        automation::SaveScreenshot(welcome.hwnd, ScreenshotPath(L"welcome" + suffix));
+        EXPECT_EQ(Scaled(6435, dpi), welcome.clientRect.right - welcome.clientRect.left);
+        EXPECT_EQ(Scaled(3255, dpi), welcome.clientRect.bottom - welcome.clientRect.top);
+        const auto next = Control(welcome, L"Button", L"Seguinte");
+        ASSERT_TRUE(next.has_value());
+        EXPECT_EQ(Scaled(1440, dpi), next->rect.right - next->rect.left);
+        EXPECT_EQ(Scaled(2655, dpi), next->rect.top - welcome.clientRect.top);
+
+        automation::ClickButton(next->hwnd);
+        const auto box = automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+        ASSERT_TRUE(box.has_value());
+        const auto installer = automation::WaitForWindow(process->Id(), IsProgramWindow, kTimeout);
+        ASSERT_TRUE(installer.has_value());
+        EXPECT_EQ(Scaled(4935, dpi), installer->clientRect.right - installer->clientRect.left);
+        EXPECT_EQ(Scaled(1290, dpi), installer->clientRect.bottom - installer->clientRect.top);
+        SetWindowPos(box->hwnd, nullptr, box->rect.left, installer->rect.bottom + 8, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        Sleep(300);
+        automation::SaveScreenshot(installer->hwnd, ScreenshotPath(L"installer" + suffix));
+        AnswerMessage(kFailure, L"");
+        EXPECT_EQ(1u, ExitCode());
+    }
 }

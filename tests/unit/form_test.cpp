@@ -1,5 +1,7 @@
 #include "runtime/form.h"
 
+#include <commctrl.h>
+
 #include <limits>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "runtime/progress_bar.h"
 #include "runtime/resources.h"
 #include "runtime/screen.h"
+#include "tests/e2e/automation.h"
 #include "tests/unit/error_matchers.h"
 
 namespace {
@@ -102,6 +105,19 @@ TEST(Form, ShowLoadsOnceRunsLoadBeforeVisibleAndCentres) {
     EXPECT_FALSE(form.Visible());
     form.Show();
     EXPECT_EQ(1, form.loads) << "showing a loaded window does not load it again";
+}
+
+TEST(Form, TestWindowWithPictureLabelAndHalfFullBar) {
+    TestForm form;
+    form.Show();
+    form.caption.SetCaption(L"Instalando compo\u00F1entes");
+    form.bar.SetMax(10000.0f);
+    form.bar.SetValue(5000.0f);
+    UpdateWindow(form.Hwnd());
+    EXPECT_EQ(form.bar.Steps() / 2, SendMessageW(form.bar.Hwnd(), PBM_GETPOS, 0, 0));
+    const std::wstring folder = automation::ExeFolder() + L"\\screenshots";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    EXPECT_TRUE(automation::SaveScreenshot(form.Hwnd(), folder + L"\\test-window-96dpi.png"));
 }
 
 TEST(Form, FixedDialogFrameWithTheClientSizeOfTheLayout) {
