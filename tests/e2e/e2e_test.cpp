@@ -7,6 +7,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "tests/e2e/automation.h"
@@ -300,5 +301,46 @@ TEST_F(EndToEnd, WindowsScaleWithTheDisplay) {
         automation::SaveScreenshot(installer->hwnd, ScreenshotPath(L"installer" + suffix));
         AnswerMessage(kFailure, L"");
         EXPECT_EQ(1u, ExitCode());
+    }
+}
+
+TEST_F(EndToEnd, DllsBesideTheProgramAreNeverLoaded) {
+    // The DLLs the program loads on a normal run, and a few that Windows
+    // programs are known to look for in their own folder.
+    std::vector<std::wstring> names = {L"QUENDOR.DLL", L"version.dll", L"dwmapi.dll", L"uxtheme.dll",
+                                       L"propsys.dll", L"cryptbase.dll", L"userenv.dll", L"profapi.dll",
+                                       L"textshaping.dll", L"windowscodecs.dll", L"oleacc.dll", L"msimg32.dll"};
+    const WindowInfo welcome = Start();
+    automation::ClickButton(Control(welcome, L"Button", L"Seguinte")->hwnd);
+    automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+    for (const std::wstring& module : automation::ListModules(process->Id())) {
+        names.push_back(module.substr(module.find_last_of(L'\\') + 1));
+    }
+    AnswerMessage(kSuccess, L"");
+    ASSERT_EQ(0u, ExitCode());
+    ASSERT_GT(names.size(), 20u) << "the modules of the running program were listed";
+
+    // The mark works: a copy loaded on purpose leaves it.
+    const std::wstring planted = automation::ExeFolder() + L"\\planted.dll";
+    const std::wstring probe = work / L"probe.dll";
+    ASSERT_TRUE(CopyFileW(planted.c_str(), probe.c_str(), FALSE));
+    const HMODULE loaded = LoadLibraryW(probe.c_str());
+    ASSERT_NE(nullptr, loaded);
+    FreeLibrary(loaded);
+    ASSERT_EQ("", ReadFile(probe + L".loaded"));
+
+    // The same run again, with a marked DLL under each of those names beside the program.
+    for (const std::wstring& name : names) {
+        ASSERT_TRUE(CopyFileW(planted.c_str(), (work / (L"Descargas\\" + name)).c_str(), FALSE))
+            << testing::PrintToString(name);
+    }
+    WriteFile(work / L"Descargas\\QUENDOR.LEX", "new lexicon");
+    WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+    automation::ClickButton(Control(Start(), L"Button", L"Seguinte")->hwnd);
+    AnswerMessage(kSuccess, L"");
+    EXPECT_EQ(0u, ExitCode());
+    for (const std::wstring& name : names) {
+        EXPECT_EQ("<missing>", ReadFile(work / (L"Descargas\\" + name + L".loaded")))
+            << testing::PrintToString(name) << " was loaded from the program's folder";
     }
 }
