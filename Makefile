@@ -1,4 +1,4 @@
-.PHONY: test demo build clean dist
+.PHONY: test demo bench build clean dist
 
 build:
 	bash scripts/setup.sh
@@ -10,6 +10,9 @@ test:
 
 demo:
 	bash scripts/demo.sh
+
+bench:
+	bash scripts/bench.sh
 
 clean:
 	rm -rf build

@@ -1,0 +1,82 @@
+// The real program, driven as a user drives it: from the press of
+// "Seguinte" to the message, at 10 and 10,000 shared-DLL entries, and the
+// process's peak working set during the larger installation.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/automation.h"
+#include "tests/support/shared_dlls_sandbox.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+const std::wstring kTitle = L"Instalador corrector de galego Brenca";
+
+double Now() {
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool IsMessageBox(const automation::WindowInfo& window) { return window.visible && window.className == L"#32770"; }
+
+}  // namespace
+
+int main() {
+    testing_support::TempFolder work;
+    testing_support::SharedDllsSandbox shared;
+    const std::wstring folder = work / L"Descargas";
+    const std::wstring proof = work / L"Office\\Microsoft Shared\\PROOF";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((work / L"Office").c_str(), nullptr);
+    CreateDirectoryW((work / L"Office\\Microsoft Shared").c_str(), nullptr);
+    CreateDirectoryW(proof.c_str(), nullptr);
+    CopyFileW((automation::ExeFolder() + L"\\actualizador.exe").c_str(), (folder + L"\\actualizador.exe").c_str(), FALSE);
+    testing_support::WriteFile(folder + L"\\QUENDOR.DLL", std::string(300 * 1024, 'e'));
+    testing_support::WriteFile(folder + L"\\QUENDOR.LEX", std::string(10 * 1024 * 1024, 'x'));
+
+    int failures = 0;
+    for (const int entries : {10, 10000}) {
+        testing_support::WriteFile(proof + L"\\QUENDOR.DLL", "old");
+        std::vector<std::wstring> names;
+        for (int i = 0; i < entries - 1; ++i) names.push_back(L"C:\\APPS\\lib" + std::to_wstring(1000000 + i) + L".dll");
+        names.push_back(work / L"Office\\Microsoft Shared\\Web\\X.DLL");
+        shared.Clear();
+        shared.Fill(names);
+
+        automation::Process process = automation::Launch(folder + L"\\actualizador.exe", folder);
+        const auto welcome = automation::WaitForWindow(process.Id(), automation::VisibleWithTitle(kTitle), 15000);
+        const auto next = welcome ? automation::FindControl(*welcome, L"Button", L"Seguinte") : std::nullopt;
+        if (!next) {
+            std::printf("| Seguinte to the message, %d entries | the welcome window did not appear |\n", entries);
+            ++failures;
+            continue;
+        }
+        const double pressed = Now();
+        automation::ClickButton(next->hwnd);
+        const auto box = automation::WaitForWindow(process.Id(), IsMessageBox, 30000);
+        const double shown = Now();
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(process.Handle(), &memory, sizeof memory);
+        const auto ok = box ? automation::FindControl(*box, L"Button", L"OK") : std::nullopt;
+        if (ok) automation::ClickButton(ok->hwnd);
+        DWORD exitCode = 0;
+        if (!box || !process.WaitForExit(15000, exitCode) || exitCode != 0) {
+            std::printf("| Seguinte to the message, %d entries | the installation did not succeed |\n", entries);
+            ++failures;
+            continue;
+        }
+        std::printf("| Seguinte to the message, %d entries, 10 MB lexicon | %.3f s |\n", entries, shown - pressed);
+        if (entries == 10000) {
+            std::printf("| peak working set of the program, 10,000 entries | %.1f MB |\n",
+                        static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0));
+        }
+    }
+    return failures;
+}
