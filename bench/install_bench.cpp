@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "installer/frm_instalador.h"
+#include "tests/support/bar_form.h"
 #include "registry/registro.h"
 #include "resources/resource.h"
 #include "runtime/files.h"
@@ -38,14 +39,7 @@ private:
     LARGE_INTEGER start_;
 };
 
-class BarForm final : public runtime::Form {
-public:
-    BarForm() : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}), bar(*this, {240, 480, 4455, 495}) {}
-    runtime::ProgressBar bar;
-
-private:
-    void Form_Load() override {}
-};
+using testing_support::BarForm;
 
 void Pump() {
     MSG message;

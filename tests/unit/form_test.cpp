@@ -10,6 +10,7 @@
 #include "runtime/resources.h"
 #include "runtime/screen.h"
 #include "tests/e2e/automation.h"
+#include "tests/support/string_table.h"
 #include "tests/unit/error_matchers.h"
 
 namespace {
@@ -249,20 +250,8 @@ TEST(Buttons, OkAndCancelCommandsPressTheDefaultAndCancelButtons) {
 }
 
 TEST(LoadResString, EveryEntryOfTheTableAndNothingElse) {
-    const struct {
-        int id;
-        const wchar_t* text;
-    } table[] = {
-        {100, L"Instalador corrector de galego Brenca"},
-        {101, L"Para instalar prema este bot\u00F3n"},
-        {102, L"Cancelar"},
-        {103, L"Seguinte"},
-        {104, L"Corrector de galego para Office 2000, Office XP e Office 2003. Para continuar prema seguinte."},
-        {105, L"Benvido ao instalador do corrector de galego"},
-        {106, L"Instalando compo\u00F1entes"},
-        {107, L"Instalando compo\u00F1entes"},
-        {108, L"Brenca"},
-    };
-    for (const auto& entry : table) EXPECT_EQ(entry.text, runtime::LoadResString(entry.id)) << entry.id;
+    for (const auto& entry : testing_support::kStrings) {
+        EXPECT_EQ(entry.text, runtime::LoadResString(static_cast<int>(entry.id))) << entry.id;
+    }
     for (const int missing : {0, 99, 109, 30001}) EXPECT_RUNTIME_ERROR(runtime::LoadResString(missing), 326);
 }

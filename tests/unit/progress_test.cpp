@@ -5,20 +5,14 @@
 #include <vector>
 
 #include "installer/frm_instalador.h"
+#include "tests/support/bar_form.h"
 #include "resources/resource.h"
 #include "runtime/progress_bar.h"
 #include "tests/unit/error_matchers.h"
 
 namespace {
 
-class BarForm final : public runtime::Form {
-public:
-    BarForm() : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}), bar(*this, {240, 480, 4455, 495}) {}
-    runtime::ProgressBar bar;
-
-private:
-    void Form_Load() override {}
-};
+using testing_support::BarForm;
 
 // Passes every access on to a real bar and notes each write.
 class RecordingBar final : public runtime::ProgressBarProperties {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/string_table.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -118,22 +120,8 @@ HMODULE ProductResources::module_ = nullptr;
 
 // ------------------------------------------------------------ string table
 
-struct ExpectedString {
-  UINT id;
-  std::wstring_view text;
-};
-
-constexpr ExpectedString kStrings[] = {
-    {100, L"Instalador corrector de galego Brenca"},
-    {101, L"Para instalar prema este bot\u00F3n"},
-    {102, L"Cancelar"},
-    {103, L"Seguinte"},
-    {104, L"Corrector de galego para Office 2000, Office XP e Office 2003. Para continuar prema seguinte."},
-    {105, L"Benvido ao instalador do corrector de galego"},
-    {106, L"Instalando compo\u00F1entes"},
-    {107, L"Instalando compo\u00F1entes"},
-    {108, L"Brenca"},
-};
+using testing_support::ExpectedString;
+using testing_support::kStrings;
 
 // IDs 96..111 share string block 7: each entry is a length and its UTF-16 text.
 std::optional<std::wstring_view> BlockEntry(Bytes block, UINT id) {

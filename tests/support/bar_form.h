@@ -1,0 +1,22 @@
+// A window with the installer's picture and a progress bar where the
+// installer has its own, for tests and benchmarks of the bar.
+#pragma once
+
+#include "resources/resource.h"
+#include "runtime/form.h"
+#include "runtime/progress_bar.h"
+
+namespace testing_support {
+
+class BarForm final : public runtime::Form {
+public:
+    BarForm()
+        : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
+          bar(*this, {240, 480, 4455, 495}) {}
+    runtime::ProgressBar bar;
+
+private:
+    void Form_Load() override {}
+};
+
+}  // namespace testing_support
