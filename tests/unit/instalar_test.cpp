@@ -237,3 +237,16 @@ TEST_F(Instalar, WhenShownTheWindowIsCentredAndReady) {
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(kTitle + L"|centred|label hidden: Instalando compo\u00F1entes|bar 0-10000 at 0", activationState);
 }
+
+TEST_F(Instalar, ReadOnlyNewFilesDoNotMakeTheInstalledOnesReadOnly) {
+    // As when the updater runs from a CD.
+    SetFileAttributesW((source / L"QUENDOR.DLL").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((source / L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_READONLY);
+    shared.Fill({Entry()});
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    for (const wchar_t* name : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
+        EXPECT_FALSE(GetFileAttributesW(Proof(name).c_str()) & FILE_ATTRIBUTE_READONLY) << testing::PrintToString(name);
+    }
+    ExpectNoStrayFiles();
+}
