@@ -242,7 +242,9 @@ TEST_F(Instalar, ReadOnlyNewFilesDoNotMakeTheInstalledOnesReadOnly) {
     // As when the updater runs from a CD.
     SetFileAttributesW((source / L"QUENDOR.DLL").c_str(), FILE_ATTRIBUTE_READONLY);
     SetFileAttributesW((source / L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_READONLY);
+    // The update copies onto a temporary file it has just made.
     const std::wstring probe = office / L"probe";
+    WriteFile(probe, "");
     CopyFileW((source / L"QUENDOR.LEX").c_str(), probe.c_str(), FALSE);
     const bool copiesCarryReadOnly = (GetFileAttributesW(probe.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
     SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
