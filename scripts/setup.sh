@@ -7,8 +7,8 @@ packages=(
   cmake make ninja-build
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine fonts-liberation
-  xvfb x11-apps imagemagick
-  zip unzip osslsigncode openssl
+  xvfb
+  zip unzip osslsigncode openssl nsis
   googletest
 )
 
