@@ -58,7 +58,7 @@ RECT Control::PixelRect() const {
     return RECT{left, top, left + TwipsToPixels(place_.width), top + TwipsToPixels(place_.height)};
 }
 
-HFONT Control::FontOf(const FontSpec& spec) const { return form_.Font(spec); }
+HFONT Control::FontOf(const FontSpec& kind) const { return form_.Font(kind); }
 
 void Control::Attach(HWND parent, int id) {
     hwnd_ = Create(parent, id);
@@ -145,18 +145,18 @@ Form::~Form() {
 
 int Form::LoadedCount() { return loadedForms; }
 
-HFONT Form::Font(const FontSpec& spec) {
+HFONT Form::Font(const FontSpec& kind) {
     for (const CachedFont& cached : fonts_) {
-        if (cached.spec.face == spec.face && cached.spec.points == spec.points && cached.spec.bold == spec.bold) {
+        if (cached.kind.face == kind.face && cached.kind.points == kind.points && cached.kind.bold == kind.bold) {
             return static_cast<HFONT>(cached.font.Get());
         }
     }
-    const int height = -static_cast<int>(std::lround(static_cast<double>(spec.points) * ScreenDpi() / 72.0));
-    GdiObject font(CreateFontW(height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+    const int height = -static_cast<int>(std::lround(static_cast<double>(kind.points) * ScreenDpi() / 72.0));
+    GdiObject font(CreateFontW(height, 0, 0, 0, kind.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, spec.face));
+                               DEFAULT_PITCH | FF_DONTCARE, kind.face));
     const HFONT handle = static_cast<HFONT>(font.Get());
-    fonts_.push_back(CachedFont{spec, std::move(font)});
+    fonts_.push_back(CachedFont{kind, std::move(font)});
     return handle;
 }
 

@@ -46,7 +46,7 @@ protected:
     Control(Form& form, TwipsRect place);
     RECT PixelRect() const;
     // The form's font of that kind, created once per form.
-    HFONT FontOf(const FontSpec& spec) const;
+    HFONT FontOf(const FontSpec& kind) const;
     // Creates the child window on the form's window; called when the form loads.
     virtual HWND Create(HWND parent, int id) = 0;
 
@@ -158,7 +158,7 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCommand(int id);
     LRESULT OnControlColor(HDC dc, HWND control);
-    HFONT Font(const FontSpec& spec);
+    HFONT Font(const FontSpec& kind);
     HWND EnsureLoaded();
     void MarkDefault(HWND button);
     int IdOf(const Button* button) const;
@@ -174,7 +174,7 @@ private:
     Icon bigIcon_;
     Icon smallIcon_;
     struct CachedFont {
-        FontSpec spec;
+        FontSpec kind;
         GdiObject font;
     };
     std::vector<CachedFont> fonts_;
