@@ -219,7 +219,7 @@ void Process::Detach() noexcept {
     handle_.Reset();
 }
 
-Process Launch(const std::wstring& exePath, const std::wstring& workingFolder) {
+Process Launch(const std::wstring& exePath, const std::wstring& workingFolder, const std::wstring& arguments) {
     JobHandle job(CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -227,8 +227,9 @@ Process Launch(const std::wstring& exePath, const std::wstring& workingFolder) {
         job.Reset();
     }
 
-    // The program sees only its own quoted path as its command line.
+    // The program's own quoted path, then the arguments, if any.
     std::wstring commandLine = L"\"" + exePath + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};

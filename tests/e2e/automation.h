@@ -61,7 +61,8 @@ private:
 
 // Starts exePath (a full path) without arguments in workingFolder. Throws
 // std::system_error when the program cannot be started.
-Process Launch(const std::wstring& exePath, const std::wstring& workingFolder);
+Process Launch(const std::wstring& exePath, const std::wstring& workingFolder,
+               const std::wstring& arguments = std::wstring());
 
 struct ControlInfo {
     HWND hwnd;

@@ -310,6 +310,14 @@ TEST_F(EndToEnd, WindowsScaleWithTheDisplay) {
         automation::SaveScreenshot(installer->hwnd, ScreenshotPath(L"installer" + suffix));
         AnswerMessage(kFailure, L"");
         EXPECT_EQ(1u, ExitCode());
+
+        // The window tests' test window, with its label and a half-full bar, at this scaling.
+        const automation::Process windowTests =
+            automation::Launch(automation::ExeFolder() + L"\\window_tests.exe", automation::ExeFolder(),
+                               L"--gtest_filter=Form.TestWindowWithPictureLabelAndHalfFullBar");
+        DWORD code = 0xDEAD;
+        EXPECT_TRUE(windowTests.WaitForExit(kTimeout, code));
+        EXPECT_EQ(0u, code);
     }
 }
 
