@@ -1,9 +1,7 @@
 .PHONY: test demo bench build clean dist
 
 build:
-	bash scripts/setup.sh
-	[ -f build/CMakeCache.txt ] || cmake --preset default
-	cmake --build --preset default
+	bash scripts/build.sh
 
 test:
 	bash scripts/test.sh

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr runtime::FontSpec kTextFont{L"MS Sans Serif", 8.25f, false};
 constexpr runtime::FontSpec kProductFont{L"Arial Black", 24.0f, true};
 using Sizing = runtime::Label::Sizing;
 
@@ -22,10 +21,10 @@ frmWelcome& frmWelcome::Instance() {
 // Controls are declared in tab order: the two buttons first, then the labels.
 frmWelcome::frmWelcome()
     : Form(runtime::FormLayout{6435, 3255, IDR_WELCOME_PICTURE, IDI_PROGRAM, true}),
-      cmdOK(*this, {1470, 2655, 1440, 420}, kTextFont, [this] { cmdOK_Click(); }),
-      cmdExit(*this, {3705, 2655, 1440, 420}, kTextFont, [this] { cmdExit_Click(); }),
-      lblWelcome(*this, {960, 600, 3840, 195}, kTextFont, Sizing::kAutoSizeWrap),
-      lblRunning(*this, {435, 1635, 5535, 195}, kTextFont, Sizing::kAutoSizeWrap),
+      cmdOK(*this, {1470, 2655, 1440, 420}, runtime::kDefaultFont, [this] { cmdOK_Click(); }),
+      cmdExit(*this, {3705, 2655, 1440, 420}, runtime::kDefaultFont, [this] { cmdExit_Click(); }),
+      lblWelcome(*this, {960, 600, 3840, 195}, runtime::kDefaultFont, Sizing::kAutoSizeWrap),
+      lblRunning(*this, {435, 1635, 5535, 195}, runtime::kDefaultFont, Sizing::kAutoSizeWrap),
       lblTexto2(*this, {4080, 720, 2295, 615}, kProductFont, Sizing::kFixed),
       imgWelcome(*this, {240, 450, 480, 480}, IDI_PROGRAM) {
     SetDefaultButton(cmdOK);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/shared_dll_names.h"
+#include "bench/stopwatch.h"
 #include "tests/e2e/automation.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
@@ -15,13 +17,6 @@
 namespace {
 
 const std::wstring kTitle = L"Instalador corrector de galego Brenca";
-
-double Now() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 bool IsMessageBox(const automation::WindowInfo& window) { return window.visible && window.className == L"#32770"; }
 
@@ -43,11 +38,8 @@ int main() {
     int failures = 0;
     for (const int entries : {10, 10000}) {
         testing_support::WriteFile(proof + L"\\QUENDOR.DLL", "old");
-        std::vector<std::wstring> names;
-        for (int i = 0; i < entries - 1; ++i) names.push_back(L"C:\\APPS\\lib" + std::to_wstring(1000000 + i) + L".dll");
-        names.push_back(work / L"Office\\Microsoft Shared\\Web\\X.DLL");
         shared.Clear();
-        shared.Fill(names);
+        shared.Fill(SharedDllNames(entries, work / L"Office"));
 
         automation::Process process = automation::Launch(folder + L"\\actualizador.exe", folder);
         const auto welcome = automation::WaitForWindow(process.Id(), automation::VisibleWithTitle(kTitle), 15000);
@@ -57,10 +49,10 @@ int main() {
             ++failures;
             continue;
         }
-        const double pressed = Now();
+        const Stopwatch pressed;
         automation::ClickButton(next->hwnd);
         const auto box = automation::WaitForWindow(process.Id(), IsMessageBox, 30000);
-        const double shown = Now();
+        const double toMessage = pressed.Seconds();
         PROCESS_MEMORY_COUNTERS memory{};
         memory.cb = sizeof memory;
         GetProcessMemoryInfo(process.Handle(), &memory, sizeof memory);
@@ -72,7 +64,7 @@ int main() {
             ++failures;
             continue;
         }
-        std::printf("| Seguinte to the message, %d entries, 10 MB lexicon | %.3f s |\n", entries, shown - pressed);
+        std::printf("| Seguinte to the message, %d entries, 10 MB lexicon | %.3f s |\n", entries, toMessage);
         if (entries == 10000) {
             std::printf("| peak working set of the program, 10,000 entries | %.1f MB |\n",
                         static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0));

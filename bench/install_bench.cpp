@@ -14,6 +14,8 @@
 #include "installer/frm_instalador.h"
 #include "tests/support/bar_form.h"
 #include "registry/registro.h"
+#include "bench/shared_dll_names.h"
+#include "bench/stopwatch.h"
 #include "resources/resource.h"
 #include "runtime/files.h"
 #include "runtime/message_loop.h"
@@ -25,19 +27,6 @@ namespace {
 
 using testing_support::TempFolder;
 
-class Stopwatch {
-public:
-    Stopwatch() { QueryPerformanceCounter(&start_); }
-    double Seconds() const {
-        LARGE_INTEGER now, frequency;
-        QueryPerformanceCounter(&now);
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER start_;
-};
 
 using testing_support::BarForm;
 
@@ -70,14 +59,6 @@ int ProgressBenchmark() {
                 oursSeconds, 100.0 * oursSeconds / naiveSeconds, full ? "yes" : "NO");
     std::printf("| progress fill 0 to 10,000, one PBM_SETPOS each | %.3f s |\n", naiveSeconds);
     return full ? 0 : 1;
-}
-
-std::vector<std::wstring> SharedDllNames(int entries, const std::wstring& proofRoot) {
-    std::vector<std::wstring> names;
-    for (int i = 0; i < entries - 1; ++i) names.push_back(L"C:\\APPS\\lib" + std::to_wstring(1000000 + i) + L".dll");
-    // Last in every enumeration order: the search walks the whole list.
-    names.push_back(proofRoot + L"\\Microsoft Shared\\Web\\X.DLL");
-    return names;
 }
 
 int InstallBenchmark() {

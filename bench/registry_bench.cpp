@@ -5,19 +5,11 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/stopwatch.h"
 #include "registry/registro.h"
 #include "runtime/message_loop.h"
 #include "tests/support/registry_sandbox.h"
 
-namespace {
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-}  // namespace
 
 int main() {
     double perEntryAt1000 = 0.0;
@@ -39,34 +31,31 @@ int main() {
         }
         RegCloseKey(raw);
 
-        LARGE_INTEGER start, listed, searched;
         // Not measured: the first listing after the writes, while the
         // registry server may still be busy with them.
         Registro::LeerValoresClave(key.Subkey());
-        QueryPerformanceCounter(&start);
+        const Stopwatch listing;
         const auto list = Registro::LeerValoresClave(key.Subkey());
-        QueryPerformanceCounter(&listed);
+        const double listingSeconds = listing.Seconds();
+        const Stopwatch search;
         std::wstring found;
         const bool ok = Registro::BuscarEnColeccion(list, L"microsoft shared", found);
-        QueryPerformanceCounter(&searched);
+        const double searchSeconds = search.Seconds();
         if (!ok || list->Count() != entries) {
             std::printf("%-10d wrong result: %d entries listed, marker found: %d\n", entries, list->Count(), ok);
             return 1;
         }
-        const double listing = Seconds(start, listed) * 1e6 / entries;
-        if (entries == 1000) perEntryAt1000 = listing;
-        std::printf("| registry listing, %d entries | %.2f us per entry |\n", entries, listing);
-        std::printf("| list search, %d entries | %.3f us per entry |\n", entries,
-                    Seconds(listed, searched) * 1e6 / entries);
+        const double perEntry = listingSeconds * 1e6 / entries;
+        if (entries == 1000) perEntryAt1000 = perEntry;
+        std::printf("| registry listing, %d entries | %.2f us per entry |\n", entries, perEntry);
+        std::printf("| list search, %d entries | %.3f us per entry |\n", entries, searchSeconds * 1e6 / entries);
         if (entries == 100000) {
             std::printf("| listing cost at 100,000 against 1,000 entries | %.2f times per entry |\n",
-                        listing / perEntryAt1000);
+                        perEntry / perEntryAt1000);
         }
     }
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
+    const Stopwatch yields;
     for (int i = 0; i < 10000; ++i) runtime::DoEvents();
-    QueryPerformanceCounter(&end);
-    std::printf("| yield to the message loop | %.3f us per call |\n", Seconds(start, end) * 1e6 / 10000);
+    std::printf("| yield to the message loop | %.3f us per call |\n", yields.Seconds() * 1e6 / 10000);
     return 0;
 }

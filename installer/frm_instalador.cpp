@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr runtime::FontSpec kDefaultFont{L"MS Sans Serif", 8.25f, false};
-
 constexpr wchar_t kSharedDllKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr wchar_t kMarker[] = L"microsoft shared";
 constexpr wchar_t kProofingSuffix[] = L"Microsoft Shared\\PROOF";
@@ -34,7 +32,7 @@ FrmInstalador& FrmInstalador::Instance() {
 
 FrmInstalador::FrmInstalador()
     : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, false}),
-      Label1(*this, {240, 75, 3855, 255}, kDefaultFont, runtime::Label::Sizing::kFixed),
+      Label1(*this, {240, 75, 3855, 255}, runtime::kDefaultFont, runtime::Label::Sizing::kFixed),
       ProgressBar1(*this, {240, 480, 4455, 495}) {}
 
 void FrmInstalador::IncrementarProgressBar(runtime::ProgressBarProperties& barra, std::int16_t i) {

@@ -93,15 +93,16 @@ void Label::SetCaption(const std::wstring& caption) {
 
 void Label::FitHeight() {
     const HWND label = Hwnd();
-    RECT bounds = PixelRect();
-    OffsetRect(&bounds, -bounds.left, -bounds.top);
+    const RECT place = PixelRect();
+    const int width = place.right - place.left;
+    RECT bounds{0, 0, width, place.bottom - place.top};
     const HDC dc = GetDC(label);
     const HGDIOBJ old = SelectObject(dc, FontOf(font_));
     DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &bounds,
               DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_LEFT | DT_TOP);
     SelectObject(dc, old);
     ReleaseDC(label, dc);
-    SetWindowPos(label, nullptr, 0, 0, PixelRect().right - PixelRect().left, bounds.bottom,
+    SetWindowPos(label, nullptr, 0, 0, width, bounds.bottom,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

@@ -21,6 +21,9 @@ struct FontSpec {
     bool bold;
 };
 
+// The font of a window and of its controls unless they say otherwise.
+inline constexpr FontSpec kDefaultFont{L"MS Sans Serif", 8.25f, false};
+
 // Left, top, width and height in twips.
 struct TwipsRect {
     int left;

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <exception>
+#include <new>
 #include <string>
+
+#include "runtime/error.h"
 
 namespace runtime {
 
@@ -49,11 +52,22 @@ inline std::wstring AppPath() { return CurrentHost().AppPath(); }
 // the program with kExitRuntimeError.
 [[noreturn]] void ReportUnhandledError(int errorNumber);
 
+// Reports an exception that is not a run-time error, a fault of the program.
+[[noreturn]] void ReportUnexpectedException() noexcept;
+
 // Runs an event handler so that no exception leaves it: run-time errors are
 // reported as unhandled, anything else as the error it stands for.
 template <typename Handler>
-void RunHandler(Handler&& handler) noexcept;
+void RunHandler(Handler&& handler) noexcept {
+    try {
+        handler();
+    } catch (const RuntimeError& error) {
+        ReportUnhandledError(error.Number());
+    } catch (const std::bad_alloc&) {
+        ReportUnhandledError(kOutOfMemory);
+    } catch (...) {
+        ReportUnexpectedException();
+    }
+}
 
 }  // namespace runtime
-
-#include "runtime/host_inl.h"

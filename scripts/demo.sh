@@ -6,9 +6,7 @@
 # screenshots. It ends by showing what changed in the proofing folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-[ -f build/CMakeCache.txt ] || cmake --preset default >/dev/null
-cmake --build --preset default --target actualizador automate
+bash scripts/build.sh --target actualizador automate
 
 interactive=""
 [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ] && interactive=1

@@ -2,9 +2,7 @@
 # make test: installs what is missing, builds, and runs every test under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-[ -f build/CMakeCache.txt ] || cmake --preset default >/dev/null
-cmake --build --preset default
+bash scripts/build.sh
 . scripts/wine-env.sh
 wine_env_start "$PWD/build"
 ctest --preset default

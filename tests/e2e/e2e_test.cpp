@@ -31,6 +31,12 @@ std::wstring ScreenshotPath(const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
+// One way a user can answer the welcome window.
+struct UserAction {
+    const char* how;
+    void (*act)(const WindowInfo&);
+};
+
 bool IsMessageBox(const WindowInfo& window) { return window.visible && window.className == L"#32770"; }
 bool IsProgramWindow(const WindowInfo& window) {
     return window.visible && window.className == L"ActualizadorForm" && window.title == kTitle;
@@ -165,10 +171,7 @@ TEST_F(EndToEnd, TabMovesBetweenTheButtonsAndEnterPressesTheFocusedOne) {
 }
 
 TEST_F(EndToEnd, CancellingInAnyWayEndsWithoutTouchingAnything) {
-    const struct {
-        const char* how;
-        void (*act)(const WindowInfo&);
-    } ways[] = {
+    const UserAction ways[] = {
         {"Cancelar", [](const WindowInfo& w) { automation::ClickButton(automation::FindControl(w, L"Button", L"Cancelar")->hwnd); }},
         {"Esc", [](const WindowInfo& w) { automation::PressKey(w.hwnd, VK_ESCAPE); }},
         {"close request", [](const WindowInfo& w) { automation::CloseWindow(w.hwnd); }},
@@ -184,10 +187,7 @@ TEST_F(EndToEnd, CancellingInAnyWayEndsWithoutTouchingAnything) {
 }
 
 TEST_F(EndToEnd, SeguinteInstallsAndReportsSuccessWithTheWindowHidden) {
-    const struct {
-        const char* how;
-        void (*act)(const WindowInfo&);
-    } ways[] = {
+    const UserAction ways[] = {
         {"Seguinte", [](const WindowInfo& w) { automation::ClickButton(automation::FindControl(w, L"Button", L"Seguinte")->hwnd); }},
         {"Enter", [](const WindowInfo& w) { automation::PressKey(w.hwnd, VK_RETURN); }},
         {"Space", [](const WindowInfo& w) { automation::PressKey(w.hwnd, VK_SPACE); }},

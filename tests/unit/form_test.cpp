@@ -15,14 +15,13 @@
 
 namespace {
 
-constexpr runtime::FontSpec kFont{L"MS Sans Serif", 8.25f, false};
 
 class TestForm final : public runtime::Form {
 public:
     TestForm()
         : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
-          caption(*this, {240, 75, 3855, 255}, kFont, runtime::Label::Sizing::kFixed),
-          wrapped(*this, {435, 400, 1500, 195}, kFont, runtime::Label::Sizing::kAutoSizeWrap),
+          caption(*this, {240, 75, 3855, 255}, runtime::kDefaultFont, runtime::Label::Sizing::kFixed),
+          wrapped(*this, {435, 400, 1500, 195}, runtime::kDefaultFont, runtime::Label::Sizing::kAutoSizeWrap),
           bar(*this, {240, 480, 4455, 495}) {}
 
     int loads = 0;
@@ -209,8 +208,8 @@ class TwoButtons final : public runtime::Form {
 public:
     TwoButtons()
         : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
-          first(*this, {100, 100, 1440, 420}, kFont, [this] { ++firstPresses; }),
-          second(*this, {2000, 100, 1440, 420}, kFont, [this] { ++secondPresses; }) {
+          first(*this, {100, 100, 1440, 420}, runtime::kDefaultFont, [this] { ++firstPresses; }),
+          second(*this, {2000, 100, 1440, 420}, runtime::kDefaultFont, [this] { ++secondPresses; }) {
         SetDefaultButton(first);
         SetCancelButton(second);
     }

@@ -12,6 +12,7 @@
 
 #include "gtest/gtest.h"
 #include "installer/frm_instalador.h"
+#include "runtime/strings.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_host.h"
@@ -55,9 +56,7 @@ std::wstring DerivedFolder() {
     for (DWORD i = 0; derived.empty(); ++i) {
         DWORD size = static_cast<DWORD>(name.size());
         if (RegEnumValueW(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        std::wstring lower(name.data(), size);
-        CharLowerBuffW(lower.data(), size);
-        const std::size_t at = lower.find(L"microsoft shared");
+        const std::size_t at = runtime::LCase(std::wstring_view(name.data(), size)).find(L"microsoft shared");
         if (at == std::wstring::npos) continue;
         const std::wstring relative = std::wstring(name.data(), at) + L"Microsoft Shared\\PROOF";
         wchar_t full[MAX_PATH];
@@ -65,11 +64,6 @@ std::wstring DerivedFolder() {
     }
     RegCloseKey(key);
     return derived;
-}
-
-std::wstring Lower(std::wstring text) {
-    CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
 }
 
 class Generator {
@@ -189,11 +183,12 @@ TEST(InstalarWithRandomKeys, EndsWithOneMessageAndChangesOnlyTheDerivedFolder) {
             EXPECT_EQ(L"O corrector foi actualizado", host.messages[0].text);
             ASSERT_EQ(2u, changed.size());
             const std::wstring folder = changed[0].substr(0, changed[0].find_last_of(L'\\'));
-            EXPECT_EQ(Lower(folder + L"\\QUENDOR.DLL"), Lower(changed[0]));
-            EXPECT_EQ(Lower(folder + L"\\QUENDOR.LEX"), Lower(changed[1]));
+            EXPECT_EQ(runtime::LCase(folder + L"\\QUENDOR.DLL"), runtime::LCase(changed[0]));
+            EXPECT_EQ(runtime::LCase(folder + L"\\QUENDOR.LEX"), runtime::LCase(changed[1]));
             EXPECT_EQ("new engine", after[changed[0]]);
             EXPECT_EQ("new lexicon", after[changed[1]]);
-            EXPECT_EQ(Lower(DerivedFolder()), Lower(folder)) << "not the folder of the first entry with the marker";
+            EXPECT_EQ(runtime::LCase(DerivedFolder()), runtime::LCase(folder))
+                << "not the folder of the first entry with the marker";
         } else {
             ++refused;
             EXPECT_EQ(1, exitCode);

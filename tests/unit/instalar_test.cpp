@@ -57,7 +57,8 @@ protected:
     }
     ~Instalar() override { FrmInstalador::Instance().Unload(); }
 
-    std::wstring Proof(const std::wstring& name) const { return office.Path() + L"\\Office\\Microsoft Shared\\PROOF\\" + name; }
+    std::wstring ProofFolder() const { return office.Path() + L"\\Office\\Microsoft Shared\\PROOF"; }
+    std::wstring Proof(const std::wstring& name) const { return ProofFolder() + L"\\" + name; }
     std::wstring Entry(const std::wstring& marker = L"Microsoft Shared") const {
         return office.Path() + L"\\Office\\" + marker + L"\\Web\\X.DLL";
     }
@@ -79,7 +80,7 @@ protected:
         ExpectNoStrayFiles();
     }
     void ExpectNoStrayFiles() {
-        EXPECT_EQ((std::vector<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), FilesIn(Proof(L"").substr(0, Proof(L"").size() - 1)));
+        EXPECT_EQ((std::vector<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), FilesIn(ProofFolder()));
     }
     void ExpectOneFailureWithWindowVisible(int exitCode) {
         EXPECT_EQ(1, exitCode);
