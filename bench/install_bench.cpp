@@ -19,6 +19,7 @@
 #include "resources/resource.h"
 #include "runtime/files.h"
 #include "runtime/message_loop.h"
+#include "runtime/system_dlls.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_host.h"
@@ -141,6 +142,6 @@ int InstallBenchmark() {
 
 int main() {
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    runtime::dll::InitCommonControlsEx(controls);
     return ProgressBenchmark() | InstallBenchmark();
 }

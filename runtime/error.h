@@ -10,12 +10,14 @@ enum ErrorNumber : int {
     kOverflow = 6,
     kOutOfMemory = 7,
     kSubscriptOutOfRange = 9,
+    kDllNotLoaded = 48,
     kInternalError = 51,
     kFileNotFound = 53,
     kPermissionDenied = 70,
     kPathFileAccessError = 75,
     kResourceNotFound = 326,
     kInvalidPropertyValue = 380,
+    kDllFunctionNotFound = 453,
 };
 
 class RuntimeError : public std::exception {

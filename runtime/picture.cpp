@@ -7,6 +7,7 @@
 
 #include "runtime/error.h"
 #include "runtime/screen.h"
+#include "runtime/system_dlls.h"
 
 namespace runtime {
 
@@ -62,12 +63,12 @@ void LoadOlePicture(int id, ComPtr<IPicture>& picture) {
     std::memcpy(GlobalLock(copy), bytes, size);
     GlobalUnlock(copy);
     ComPtr<IStream> stream;
-    if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream.p))) {
+    if (FAILED(dll::CreateStreamOnHGlobal(copy, TRUE, &stream.p))) {
         GlobalFree(copy);
         Raise(kOutOfMemory);
     }
-    if (FAILED(OleLoadPicture(stream.p, static_cast<LONG>(size), FALSE, IID_IPicture,
-                              reinterpret_cast<void**>(&picture.p)))) {
+    if (FAILED(dll::OleLoadPicture(stream.p, static_cast<LONG>(size), FALSE, IID_IPicture,
+                                   reinterpret_cast<void**>(&picture.p)))) {
         Raise(kInvalidPicture);
     }
 }
