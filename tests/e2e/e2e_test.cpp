@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "runtime/strings.h"
 #include "tests/e2e/automation.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
@@ -321,21 +323,44 @@ TEST_F(EndToEnd, WindowsScaleWithTheDisplay) {
     }
 }
 
-TEST_F(EndToEnd, DllsBesideTheProgramAreNeverLoaded) {
-    // The DLLs the program loads on a normal run, and a few that Windows
-    // programs are known to look for in their own folder.
-    std::vector<std::wstring> names = {L"QUENDOR.DLL", L"version.dll", L"dwmapi.dll", L"uxtheme.dll",
-                                       L"propsys.dll", L"cryptbase.dll", L"userenv.dll", L"profapi.dll",
-                                       L"textshaping.dll", L"windowscodecs.dll", L"oleacc.dll", L"msimg32.dll"};
-    const WindowInfo welcome = Start();
-    automation::ClickButton(Control(welcome, L"Button", L"Seguinte")->hwnd);
-    automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
-    for (const std::wstring& module : automation::ListModules(process->Id())) {
-        names.push_back(module.substr(module.find_last_of(L'\\') + 1));
+namespace {
+
+// The file names, lower case, of the modules of a process mapped from the folder.
+std::set<std::wstring> ModulesIn(const std::wstring& folder, DWORD processId) {
+    std::set<std::wstring> names;
+    for (const std::wstring& module : automation::ListModules(processId)) {
+        const std::size_t slash = module.find_last_of(L'\\');
+        if (runtime::LCase(module.substr(0, slash)) == runtime::LCase(folder)) {
+            names.insert(runtime::LCase(module.substr(slash + 1)));
+        }
     }
+    return names;
+}
+
+}  // namespace
+
+TEST_F(EndToEnd, DllsBesideTheProgramAreNeverLoaded) {
+    // Every DLL the program loads on a normal run, and the names that Windows
+    // programs are known to look for in their own folder.
+    std::vector<std::wstring> names = {
+        L"QUENDOR.DLL", L"version.dll", L"uxtheme.dll", L"dwmapi.dll", L"comctl32.dll", L"oleaut32.dll",
+        L"ole32.dll", L"msimg32.dll", L"winmm.dll", L"cryptbase.dll", L"profapi.dll", L"propsys.dll",
+        L"windowscodecs.dll", L"userenv.dll", L"textshaping.dll", L"riched20.dll", L"imm32.dll", L"shfolder.dll",
+        L"sspicli.dll"};
+    const auto addLoaded = [&] {
+        for (const std::wstring& module : automation::ListModules(process->Id())) {
+            names.push_back(module.substr(module.find_last_of(L'\\') + 1));
+        }
+    };
+    const std::wstring folder = work / L"Descargas";
+    const WindowInfo first = Start();
+    addLoaded();
+    automation::ClickButton(Control(first, L"Button", L"Seguinte")->hwnd);
+    automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+    addLoaded();
     AnswerMessage(kSuccess, L"");
     ASSERT_EQ(0u, ExitCode());
-    ASSERT_GT(names.size(), 20u) << "the modules of the running program were listed";
+    ASSERT_GT(names.size(), 40u) << "the modules of the running program were listed";
 
     // The mark works: a copy loaded on purpose leaves it.
     const std::wstring planted = automation::ExeFolder() + L"\\planted.dll";
@@ -346,18 +371,42 @@ TEST_F(EndToEnd, DllsBesideTheProgramAreNeverLoaded) {
     FreeLibrary(loaded);
     ASSERT_EQ("", ReadFile(probe + L".loaded"));
 
-    // The same run again, with a marked DLL under each of those names beside the program.
+    // A marked DLL under each of those names beside the program.
     for (const std::wstring& name : names) {
-        ASSERT_TRUE(CopyFileW(planted.c_str(), (work / (L"Descargas\\" + name)).c_str(), FALSE))
-            << testing::PrintToString(name);
+        ASSERT_TRUE(CopyFileW(planted.c_str(), (folder + L"\\" + name).c_str(), FALSE)) << testing::PrintToString(name);
     }
-    WriteFile(work / L"Descargas\\QUENDOR.LEX", "new lexicon");
+
+    // The control: a program that imports kernel32 and user32 only, run the
+    // same way, shows what Wine maps from a program's folder whatever the
+    // program does. Windows maps none of it from there.
+    const std::wstring bare = folder + L"\\bare_window.exe";
+    ASSERT_TRUE(CopyFileW((automation::ExeFolder() + L"\\bare_window.exe").c_str(), bare.c_str(), FALSE));
+    process.emplace(automation::Launch(bare, folder));
+    ASSERT_TRUE(automation::WaitForWindow(process->Id(), automation::VisibleWithTitle(L"Bare window"), kTimeout));
+    const std::set<std::wstring> everyProgram = ModulesIn(folder, process->Id());
+    process->Kill();
+
+    // The same run again: at the welcome window and at the message, nothing
+    // more comes from the program's folder, and never a DLL the program loads itself.
+    WriteFile(folder + L"\\QUENDOR.LEX", "new lexicon");
     WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
-    automation::ClickButton(Control(Start(), L"Button", L"Seguinte")->hwnd);
+    const WindowInfo welcome = Start();
+    const std::set<std::wstring> atWelcome = ModulesIn(folder, process->Id());
+    automation::ClickButton(Control(welcome, L"Button", L"Seguinte")->hwnd);
+    automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+    const std::set<std::wstring> atMessage = ModulesIn(folder, process->Id());
     AnswerMessage(kSuccess, L"");
     EXPECT_EQ(0u, ExitCode());
+    for (const auto& [when, mapped] : {std::pair{"at the welcome window", atWelcome}, {"at the message", atMessage}}) {
+        for (const std::wstring& name : mapped) {
+            EXPECT_TRUE(everyProgram.contains(name)) << testing::PrintToString(name) << " mapped from the program's folder " << when;
+        }
+        for (const wchar_t* own : {L"comctl32.dll", L"ole32.dll", L"oleaut32.dll", L"msimg32.dll"}) {
+            EXPECT_FALSE(mapped.contains(own)) << testing::PrintToString(own) << " mapped from the program's folder " << when;
+        }
+    }
     for (const std::wstring& name : names) {
-        EXPECT_EQ("<missing>", ReadFile(work / (L"Descargas\\" + name + L".loaded")))
+        EXPECT_EQ("<missing>", ReadFile(folder + L"\\" + name + L".loaded"))
             << testing::PrintToString(name) << " was loaded from the program's folder";
     }
 }

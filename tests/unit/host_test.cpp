@@ -10,8 +10,10 @@ TEST(UnhandledErrors, AreReportedInGalicianAndEndTheProgramWithCode3) {
     } cases[] = {
         {5, L"Erro de execuci\u00F3n 5:\n\nChamada a procedemento ou argumento non v\u00E1lido"},
         {9, L"Erro de execuci\u00F3n 9:\n\n\u00CDndice f\u00F3ra do intervalo"},
+        {48, L"Erro de execuci\u00F3n 48:\n\nErro ao cargar a DLL"},
         {326, L"Erro de execuci\u00F3n 326:\n\nNon se atopou o recurso"},
         {380, L"Erro de execuci\u00F3n 380:\n\nValor de propiedade non v\u00E1lido"},
+        {453, L"Erro de execuci\u00F3n 453:\n\nNon se atopou o punto de entrada da DLL"},
         {1234, L"Erro de execuci\u00F3n 1234:\n\nErro definido pola aplicaci\u00F3n ou polo obxecto"},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,64 @@
+// What Windows would act on: the paths of the modules in the process and the
+// version of the common controls that the windows get.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <string>
+
+#include "gtest/gtest.h"
+#include "runtime/strings.h"
+#include "runtime/system_dlls.h"
+
+namespace {
+
+std::wstring SystemFolder() {
+    wchar_t folder[MAX_PATH];
+    return std::wstring(folder, GetSystemDirectoryW(folder, MAX_PATH));
+}
+
+std::wstring ModulePath(const wchar_t* name) {
+    const HMODULE module = GetModuleHandleW(name);
+    if (module == nullptr) return L"<not loaded>";
+    wchar_t path[MAX_PATH];
+    return runtime::LCase(std::wstring(path, GetModuleFileNameW(module, path, MAX_PATH)));
+}
+
+DWORD askedFor = 0;
+BOOL WINAPI RefusingSetDefaultDllDirectories(DWORD flags) {
+    askedFor = flags;
+    return FALSE;
+}
+
+}  // namespace
+
+// Where the system has no default DLL directories, or refuses them, the DLLs
+// that Windows loads later by name are already in the process, each from the
+// system folder, so that a load by name finds them there.
+TEST(RestrictDllSearch, WithoutDefaultDirectoriesTakesLaterDllsFromTheSystemFolder) {
+    runtime::RestrictDllSearch(RefusingSetDefaultDllDirectories);
+    EXPECT_EQ(0x800u, askedFor) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
+    runtime::RestrictDllSearch(nullptr);
+    const std::wstring system = runtime::LCase(SystemFolder());
+    for (const wchar_t* name : {L"uxtheme.dll", L"dwmapi.dll", L"msimg32.dll", L"oleacc.dll", L"version.dll",
+                                L"windowscodecs.dll", L"winmm.dll", L"userenv.dll", L"propsys.dll", L"setupapi.dll"}) {
+        if (GetFileAttributesW((system + L'\\' + name).c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        EXPECT_EQ(system + L'\\' + name, ModulePath(name));
+    }
+}
+
+TEST(CommonControls, AreVersionSixThroughTheManifest) {
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+    ASSERT_TRUE(runtime::dll::InitCommonControlsEx(controls));
+    const auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "DllGetVersion")));
+    ASSERT_NE(nullptr, getVersion);
+    DLLVERSIONINFO version{};
+    version.cbSize = sizeof version;
+    ASSERT_EQ(S_OK, getVersion(&version));
+    // Loaded from the side-by-side assembly of version 6, not the system
+    // folder's version 5. Wine's version 6 calls itself 5.81, a known difference.
+    EXPECT_NE(std::wstring::npos, ModulePath(L"comctl32.dll").find(L"common-controls_6595b64144ccf1df_6.0."))
+        << ModulePath(L"comctl32.dll");
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    EXPECT_EQ(wine ? 5u : 6u, version.dwMajorVersion);
+}
