@@ -81,13 +81,13 @@ TemporaryFile Stage(const std::wstring& source, const std::wstring& destination)
     return staged;
 }
 
+}  // namespace
+
 bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-}  // namespace
-
-void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements) {
+void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
     for (const FileReplacement& file : replacements) CheckReplaceable(file.destination);
 
@@ -110,7 +110,7 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements) {
     }
 
     for (std::size_t i = 0; i < replacements.size(); ++i) {
-        if (MoveInPlace(staged[i].Path(), replacements[i].destination)) {
+        if (move(staged[i].Path(), replacements[i].destination)) {
             staged[i].Release();
             continue;
         }
@@ -118,7 +118,7 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements) {
         for (std::size_t done = 0; done < i; ++done) {
             const std::wstring& installed = replacements[done].destination;
             if (backups[done].existed) {
-                if (MoveInPlace(backups[done].copy.Path(), installed)) backups[done].copy.Release();
+                if (move(backups[done].copy.Path(), installed)) backups[done].copy.Release();
             } else {
                 DeleteFileW(installed.c_str());
             }

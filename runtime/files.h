@@ -1,6 +1,7 @@
 // Replacing installed files with new ones, all or nothing.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@ struct FileReplacement {
     std::wstring destination;
 };
 
+// Moves a file over another in one step; false, with the last error set,
+// when it cannot.
+bool MoveInPlace(const std::wstring& from, const std::wstring& to);
+using MoveFunction = std::function<bool(const std::wstring& from, const std::wstring& to)>;
+
 // Puts every source in place of its destination, or changes nothing:
 // - every source must be readable and no destination read-only, before
 //   anything is touched;
@@ -20,6 +26,7 @@ struct FileReplacement {
 //   previous contents back;
 // - no temporary or backup file is left behind on any path.
 // A failure raises error 53 (a source is missing), 70 (access refused) or 75.
-void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements);
+// Tests hand in a move of their own to make one fail.
+void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move = MoveInPlace);
 
 }  // namespace runtime
