@@ -59,14 +59,16 @@ void CheckReadable(const std::wstring& source) {
     if (!file) RaiseLastError();
 }
 
-void CheckReplaceable(const std::wstring& destination) {
+// Whether destination exists; it must not be read-only.
+bool CheckReplaceable(const std::wstring& destination) {
     const DWORD attributes = GetFileAttributesW(destination.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) return;  // nothing to replace: it is created
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return false;  // nothing to replace: it is created
         RaiseLastError();
     }
     // Checked here because not every system refuses to replace a read-only file.
     if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) Raise(kPermissionDenied);
+    return true;
 }
 
 // A full copy of source in a new temporary file beside destination, on disk.
@@ -81,6 +83,13 @@ TemporaryFile Stage(const std::wstring& source, const std::wstring& destination)
     return staged;
 }
 
+// Whoever has just opened the file put in place (a virus scanner, an
+// indexer) refuses the move back for a moment; it lets go within a second or
+// so, and the move is tried for that long.
+void MoveBack(const MoveFunction& move, const std::wstring& backup, const std::wstring& installed) {
+    for (int attempt = 0; !move(backup, installed) && attempt < 20; ++attempt) Sleep(50);
+}
+
 }  // namespace
 
 bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
@@ -89,24 +98,20 @@ bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
 
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
-    for (const FileReplacement& file : replacements) CheckReplaceable(file.destination);
+    std::vector<bool> existed;
+    for (const FileReplacement& file : replacements) existed.push_back(CheckReplaceable(file.destination));
 
     std::vector<TemporaryFile> staged;
     for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
 
     // Copies of what is installed now, to put back if a later file fails.
     // The last file needs none: nothing follows it that could fail.
-    struct Backup {
-        TemporaryFile copy;
-        bool existed;
-    };
-    std::vector<Backup> backups;
+    std::vector<TemporaryFile> backups;
     for (std::size_t i = 0; i + 1 < replacements.size(); ++i) {
         const std::wstring& installed = replacements[i].destination;
-        const bool existed = GetFileAttributesW(installed.c_str()) != INVALID_FILE_ATTRIBUTES;
         TemporaryFile copy(installed);
-        if (existed && !CopyFileW(installed.c_str(), copy.Path().c_str(), FALSE)) RaiseLastError();
-        backups.push_back(Backup{std::move(copy), existed});
+        if (existed[i] && !CopyFileW(installed.c_str(), copy.Path().c_str(), FALSE)) RaiseLastError();
+        backups.push_back(std::move(copy));
     }
 
     for (std::size_t i = 0; i < replacements.size(); ++i) {
@@ -117,8 +122,10 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
         const DWORD error = GetLastError();
         for (std::size_t done = 0; done < i; ++done) {
             const std::wstring& installed = replacements[done].destination;
-            if (backups[done].existed) {
-                if (move(backups[done].copy.Path(), installed)) backups[done].copy.Release();
+            if (existed[done]) {
+                // Moved back or not, the backup is the last copy of the old file: never deleted.
+                MoveBack(move, backups[done].Path(), installed);
+                backups[done].Release();
             } else {
                 DeleteFileW(installed.c_str());
             }

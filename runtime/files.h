@@ -24,7 +24,8 @@ using MoveFunction = std::function<bool(const std::wstring& from, const std::wst
 //   destination, then moved over it in one step;
 // - when a later move fails, the destinations already replaced get their
 //   previous contents back;
-// - no temporary or backup file is left behind on any path.
+// - no temporary or backup file is left behind, except a backup that could
+//   not be put back: it holds the only copy of the previous contents.
 // A failure raises error 53 (a source is missing), 70 (access refused) or 75.
 // Tests hand in a move of their own to make one fail.
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move = MoveInPlace);

@@ -6,11 +6,13 @@
 
 #include "gtest/gtest.h"
 #include "installer/frm_instalador.h"
+#include "runtime/files.h"
 #include "runtime/handles.h"
 #include "runtime/screen.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_host.h"
+#include "tests/unit/error_matchers.h"
 
 using testing_support::ReadFile;
 using testing_support::SharedDllsSandbox;
@@ -181,6 +183,50 @@ TEST_F(Instalar, ALockedInstalledFileChangesNothing) {
         }
         ExpectUnchanged();
         FrmInstalador::Instance().Unload();
+    }
+}
+
+// The lexicon is in use, so the engine must be put back; a virus scanner
+// opens the new engine, without delete sharing, just before that, and lets go
+// after some refused moves, or not while the update runs.
+TEST_F(Instalar, AFailedUndoKeepsTheOldEngine) {
+    for (const int scannerLetsGoAfter : {3, -1}) {
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        runtime::FileHandle lexiconInUse(
+            CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lexiconInUse);
+        runtime::FileHandle scanner;
+        int refused = 0;
+        const auto move = [&](const std::wstring& from, const std::wstring& to) {
+            if (to == Proof(L"QUENDOR.LEX")) {
+                scanner = runtime::FileHandle(CreateFileW(Proof(L"QUENDOR.DLL").c_str(), GENERIC_READ,
+                                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                          0, nullptr));
+            } else if (scanner && refused++ == scannerLetsGoAfter) {
+                scanner.Reset();
+            }
+            return runtime::MoveInPlace(from, to);
+        };
+        EXPECT_RUNTIME_ERROR(runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
+                                                            {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
+                                                           move),
+                             runtime::kPermissionDenied);
+        lexiconInUse.Reset();
+        scanner.Reset();
+        EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+        if (scannerLetsGoAfter >= 0) {
+            EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+            ExpectNoStrayFiles();
+        } else {
+            // The backup stays beside the new engine: the last copy of the old one.
+            EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+            std::vector<std::wstring> files = FilesIn(ProofFolder());
+            std::erase(files, L"QUENDOR.DLL");
+            std::erase(files, L"QUENDOR.LEX");
+            ASSERT_EQ(1u, files.size()) << "no backup was kept";
+            EXPECT_EQ("old engine", ReadFile(Proof(files[0])));
+            DeleteFileW(Proof(files[0]).c_str());
+        }
     }
 }
 
