@@ -1,6 +1,7 @@
 #include "installer/frm_instalador.h"
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "registry/registro.h"
@@ -67,6 +68,12 @@ void FrmInstalador::Form_Load() {
 }
 
 void FrmInstalador::Instalar() {
+    // The one trap of the program: whatever failed, the user gets one message.
+    const auto fallar = [this] {
+        FinalizarProgressBar(ProgressBar1);
+        runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
+        runtime::End(runtime::kExitFailureShown);
+    };
     try {
         Show();
         Label1.SetVisible(true);
@@ -100,9 +107,9 @@ void FrmInstalador::Instalar() {
         lista.reset();
         runtime::End(instalado ? runtime::kExitUpdated : runtime::kExitFailureShown);
     } catch (const runtime::RuntimeError&) {
-        // The one trap of the program: whatever failed, the user gets one message.
-        FinalizarProgressBar(ProgressBar1);
-        runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
-        runtime::End(runtime::kExitFailureShown);
+        fallar();
+    } catch (const std::bad_alloc&) {
+        // A string or a list that cannot grow: the run-time error "out of memory".
+        fallar();
     }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,15 @@ public:
         messages.push_back(ShownMessage{text, style, title, noteState ? noteState() : std::wstring()});
     }
     [[noreturn]] void End(int exitCode) override { throw ProgramEnded{exitCode}; }
-    std::wstring AppPath() override { return appPath_; }
+    std::wstring AppPath() override {
+        if (appPathRunsOutOfMemory) throw std::bad_alloc();
+        return appPath_;
+    }
 
     std::vector<ShownMessage> messages;
     std::function<std::wstring()> noteState;
+    // Finding the executable's folder allocates, as every string does.
+    bool appPathRunsOutOfMemory = false;
 
 private:
     std::wstring appPath_;

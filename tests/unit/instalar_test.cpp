@@ -230,11 +230,16 @@ TEST_F(Instalar, AFailedUndoKeepsTheOldEngine) {
     }
 }
 
-TEST_F(Instalar, AMissingNewLexiconChangesNothing) {
-    DeleteFileW((source / L"QUENDOR.LEX").c_str());
+TEST_F(Instalar, AMissingNewLexiconOrTooLittleMemoryChangesNothing) {
     shared.Fill({Entry()});
-    ExpectOneFailureWithWindowVisible(Run());
-    ExpectUnchanged();
+    for (const bool outOfMemory : {true, false}) {
+        host.messages.clear();
+        host.appPathRunsOutOfMemory = outOfMemory;
+        if (!outOfMemory) DeleteFileW((source / L"QUENDOR.LEX").c_str());
+        ExpectOneFailureWithWindowVisible(Run());
+        ExpectUnchanged();
+        FrmInstalador::Instance().Unload();
+    }
 }
 
 TEST_F(Instalar, FromADriveRootTheFilesComeFromTheRoot) {
