@@ -5,6 +5,15 @@
 
 namespace runtime {
 
+namespace {
+
+// A quit request that a yield took from the queue, for the message loop. It
+// is not posted again meanwhile: a message box would see it and close at
+// once, before the user could read it.
+bool quitRequested = false;
+
+}  // namespace
+
 void DispatchProgramMessage(MSG& message) {
     const HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
     if (root != nullptr && IsDialogMessageW(root, &message)) return;
@@ -14,7 +23,7 @@ void DispatchProgramMessage(MSG& message) {
 
 int RunMessageLoop() {
     MSG message;
-    while (Form::LoadedCount() > 0) {
+    while (Form::LoadedCount() > 0 && !quitRequested) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0 || got == -1) break;
         DispatchProgramMessage(message);
@@ -35,11 +44,10 @@ void DoEvents() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
-            // The quit request belongs to the outer loop: leave it waiting there.
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
+            quitRequested = true;
+        } else {
+            DispatchProgramMessage(message);
         }
-        DispatchProgramMessage(message);
     }
 }
 

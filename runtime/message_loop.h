@@ -6,7 +6,8 @@
 namespace runtime {
 
 // Handles the window messages that are waiting, then returns. The queue is
-// looked at no more often than every 10 ms.
+// looked at no more often than every 10 ms. A quit request found there ends
+// the message loop when it next runs.
 void DoEvents();
 
 // Runs the program's message loop until no window of the program is left,

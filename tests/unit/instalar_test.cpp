@@ -52,9 +52,13 @@ protected:
         WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
         host.noteState = [] {
             FrmInstalador& window = FrmInstalador::Instance();
+            // A box closes at once when a quit request waits in the queue.
+            MSG quit;
+            const bool quitWaiting = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE);
             return std::wstring(window.Visible() ? L"visible" : L"hidden") + L", bar " +
                    std::to_wstring(static_cast<long>(window.ProgressBar1.Value())) + L"/" +
-                   std::to_wstring(static_cast<long>(window.ProgressBar1.Max()));
+                   std::to_wstring(static_cast<long>(window.ProgressBar1.Max())) +
+                   (quitWaiting ? L", quit waiting" : L"");
         };
     }
     ~Instalar() override { FrmInstalador::Instance().Unload(); }
@@ -103,9 +107,23 @@ protected:
 
 }  // namespace
 
+// Another program asks the installation to quit as soon as its window is up.
+LRESULT CALLBACK PostQuitOnActivation(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wParam) == FrmInstalador::Instance().Hwnd()) {
+        PostQuitMessage(0);
+        Sleep(20);  // the queue is looked at no more often than every 10 ms
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 TEST_F(Instalar, ReplacesBothFilesAndReportsSuccessWithTheWindowHidden) {
     shared.Fill({L"C:\\WINDOWS\\system32\\a.dll", Entry(L"MICROSOFT shared"), L"D:\\z.dll"});
+    // A quit request during the installation must not close the outcome's box.
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, PostQuitOnActivation, nullptr, GetCurrentThreadId());
     EXPECT_EQ(0, Run());
+    UnhookWindowsHookEx(hook);
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     ASSERT_EQ(1u, host.messages.size());
     EXPECT_EQ(kSuccess, host.messages[0].text);
     EXPECT_EQ(64, host.messages[0].style);
