@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "runtime/host.h"
 #include "runtime/screen.h"
@@ -44,6 +45,15 @@ HWND CreateChild(const wchar_t* windowClass, const wchar_t* text, DWORD style, c
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
     if (child == nullptr) Raise(kOutOfMemory);
     return child;
+}
+
+// "MS Sans Serif", with which the windows were designed, is a bitmap font of
+// a few fixed sizes: on a scaled display Windows would draw its nearest size,
+// unsmoothed, instead of the scaled height. There its scalable twin, which
+// Windows has carried since Windows 2000, scales with the windows.
+const wchar_t* FaceAtScreenDpi(const wchar_t* face) {
+    if (ScreenDpi() != 96 && std::wstring_view(face) == L"MS Sans Serif") return L"Microsoft Sans Serif";
+    return face;
 }
 
 }  // namespace
@@ -155,7 +165,7 @@ HFONT Form::Font(const FontSpec& kind) {
     const int height = -static_cast<int>(std::lround(static_cast<double>(kind.points) * ScreenDpi() / 72.0));
     GdiObject font(CreateFontW(height, 0, 0, 0, kind.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, kind.face));
+                               DEFAULT_PITCH | FF_DONTCARE, FaceAtScreenDpi(kind.face)));
     const HFONT handle = static_cast<HFONT>(font.Get());
     fonts_.push_back(CachedFont{kind, std::move(font)});
     return handle;
