@@ -122,7 +122,7 @@ TEST_F(Instalar, ReplacesBothFilesAndReportsSuccessWithTheWindowHidden) {
     const HHOOK hook = SetWindowsHookExW(WH_CBT, PostQuitOnActivation, nullptr, GetCurrentThreadId());
     EXPECT_EQ(0, Run());
     UnhookWindowsHookEx(hook);
-    MSG quit;
+    MSG quit;  // should one still wait, it must not reach the next tests
     PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     ASSERT_EQ(1u, host.messages.size());
     EXPECT_EQ(kSuccess, host.messages[0].text);
