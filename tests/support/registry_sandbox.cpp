@@ -1,5 +1,6 @@
 #include "tests/support/registry_sandbox.h"
 
+#include <aclapi.h>
 #include <shlwapi.h>
 
 #include <vector>
@@ -18,14 +19,25 @@ void SetValue(const std::wstring& subkey, const std::wstring& name, DWORD type, 
     ASSERT_EQ(ERROR_SUCCESS, result) << "value of " << name.size() << " characters";
 }
 
+// A test may deny reading its key, and a key that cannot be read cannot be
+// deleted: the key is opened to everyone first (a null DACL).
+void RemoveKey(const std::wstring& subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+    }
+    SHDeleteKeyW(HKEY_LOCAL_MACHINE, subkey.c_str());
+}
+
 }  // namespace
 
 RegistrySandbox::RegistrySandbox(const std::wstring& name) : subkey_(L"SOFTWARE\\ActualizadorTests\\" + name) {
-    SHDeleteKeyW(HKEY_LOCAL_MACHINE, subkey_.c_str());
+    RemoveKey(subkey_);
 }
 
 RegistrySandbox::~RegistrySandbox() {
-    SHDeleteKeyW(HKEY_LOCAL_MACHINE, subkey_.c_str());
+    RemoveKey(subkey_);
     SHDeleteEmptyKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ActualizadorTests");
 }
 
