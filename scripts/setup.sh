@@ -9,7 +9,7 @@ packages=(
   wine wine32:i386 fonts-wine fonts-liberation
   xvfb
   zip unzip osslsigncode openssl nsis
-  googletest
+  googletest libstb-dev
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -7,7 +7,10 @@
 #include <cwctype>
 #include <system_error>
 
-#include "tests/e2e/png.h"
+// The only place that holds the PNG writer's code.
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
 
 namespace automation {
 
@@ -174,9 +177,12 @@ bool Capture(const RECT& rect, HWND printSource, const std::wstring& pngPath) {
             rgb.insert(rgb.end(), {pixel[2], pixel[1], pixel[0]});  // the DIB holds BGR
         }
     }
-    const std::string png =
-        EncodePng(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), rgb);
-    return !png.empty() && WriteBytes(pngPath, png);
+    // The writer hands the file over in pieces.
+    std::string png;
+    const auto append = [](void* context, void* data, int size) {
+        static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+    };
+    return stbi_write_png_to_func(append, &png, width, height, 3, rgb.data(), width * 3) && WriteBytes(pngPath, png);
 }
 
 }  // namespace
