@@ -1,4 +1,4 @@
-.PHONY: test demo bench build clean dist
+.PHONY: test demo bench build clean dist screenshots
 
 build:
 	bash scripts/build.sh
@@ -11,6 +11,9 @@ demo:
 
 bench:
 	bash scripts/bench.sh
+
+screenshots:
+	bash scripts/screenshots.sh
 
 clean:
 	rm -rf build
