@@ -63,6 +63,13 @@ struct GdiObjectTraits {
 };
 using GdiObject = UniqueHandle<GdiObjectTraits>;
 
+struct GlobalMemoryTraits {
+    using Handle = HGLOBAL;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle memory) noexcept { GlobalFree(memory); }
+};
+using GlobalMemory = UniqueHandle<GlobalMemoryTraits>;
+
 struct IconTraits {
     using Handle = HICON;
     static Handle Invalid() noexcept { return nullptr; }

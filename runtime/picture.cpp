@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/error.h"
+#include "runtime/handles.h"
 #include "runtime/screen.h"
 #include "runtime/system_dlls.h"
 
@@ -58,15 +59,13 @@ void LoadOlePicture(int id, ComPtr<IPicture>& picture) {
     const DWORD size = SizeofResource(module, found);
 
     // The loader reads from a stream, which owns its own copy of the bytes.
-    const HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (copy == nullptr) Raise(kOutOfMemory);
-    std::memcpy(GlobalLock(copy), bytes, size);
-    GlobalUnlock(copy);
+    GlobalMemory copy(GlobalAlloc(GMEM_MOVEABLE, size));
+    if (!copy) Raise(kOutOfMemory);
+    std::memcpy(GlobalLock(copy.Get()), bytes, size);
+    GlobalUnlock(copy.Get());
     ComPtr<IStream> stream;
-    if (FAILED(dll::CreateStreamOnHGlobal(copy, TRUE, &stream.p))) {
-        GlobalFree(copy);
-        Raise(kOutOfMemory);
-    }
+    if (FAILED(dll::CreateStreamOnHGlobal(copy.Get(), TRUE, &stream.p))) Raise(kOutOfMemory);
+    copy.Release();
     if (FAILED(dll::OleLoadPicture(stream.p, static_cast<LONG>(size), FALSE, IID_IPicture,
                                    reinterpret_cast<void**>(&picture.p)))) {
         Raise(kInvalidPicture);
