@@ -115,6 +115,18 @@ protected:
     std::optional<automation::Process> process;
 };
 
+// The file names, lower case, of the modules of a process mapped from the folder.
+std::set<std::wstring> ModulesIn(const std::wstring& folder, DWORD processId) {
+    std::set<std::wstring> names;
+    for (const std::wstring& module : automation::ListModules(processId)) {
+        const std::size_t slash = module.find_last_of(L'\\');
+        if (runtime::LCase(module.substr(0, slash)) == runtime::LCase(folder)) {
+            names.insert(runtime::LCase(module.substr(slash + 1)));
+        }
+    }
+    return names;
+}
+
 }  // namespace
 
 TEST_F(EndToEnd, WelcomeWindowIsCentredWithEveryTextFromTheTable) {
@@ -326,22 +338,6 @@ TEST_F(EndToEnd, WindowsScaleWithTheDisplay) {
         EXPECT_EQ(0u, code);
     }
 }
-
-namespace {
-
-// The file names, lower case, of the modules of a process mapped from the folder.
-std::set<std::wstring> ModulesIn(const std::wstring& folder, DWORD processId) {
-    std::set<std::wstring> names;
-    for (const std::wstring& module : automation::ListModules(processId)) {
-        const std::size_t slash = module.find_last_of(L'\\');
-        if (runtime::LCase(module.substr(0, slash)) == runtime::LCase(folder)) {
-            names.insert(runtime::LCase(module.substr(slash + 1)));
-        }
-    }
-    return names;
-}
-
-}  // namespace
 
 TEST_F(EndToEnd, DllsBesideTheProgramAreNeverLoaded) {
     // Every DLL the program loads on a normal run, and the names that Windows
