@@ -3,8 +3,14 @@
 #include <cstdlib>
 
 #include "app/frm_welcome.h"
+#include "installer/frm_instalador.h"
+#include "resources/resource.h"
+#include "runtime/command_line.h"
 #include "runtime/host.h"
+#include "runtime/log.h"
 #include "runtime/message_loop.h"
+#include "runtime/resources.h"
+#include "runtime/single_instance.h"
 #include "runtime/system_dlls.h"
 
 // The default handler of std::terminate describes the exception on the
@@ -15,16 +21,70 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // The program runs as administrator from a folder that may hold anything
-    // a download folder holds, QUENDOR.DLL included.
-    runtime::RestrictDllSearch();
-    runtime::RunHandler([] {
+namespace {
+
+const wchar_t* ModeName(runtime::RunMode mode) {
+    switch (mode) {
+    case runtime::RunMode::kSilent: return L"silencioso";
+    case runtime::RunMode::kPassive: return L"s\u00F3 progreso";
+    default: return L"interactivo";
+    }
+}
+
+// A silent run shows no box, not even this one: no one may be there to close it.
+void ShowHelp() {
+    if (!runtime::ShowsWindows()) return;
+    runtime::CurrentHost().MsgBox(runtime::LoadResString(IDS_HELP), runtime::kInformation,
+                                  runtime::LoadResString(IDS_TITLE));
+}
+
+// Everything before the first window: the command line, the log, the other
+// copy. Ends the program unless a person is to be greeted.
+void Start(const runtime::CommandLine& command) {
+    const bool logOpen =
+        !command.log || runtime::OpenLog(command.logFile.empty() ? runtime::DefaultLogPath() : command.logFile);
+    runtime::LogRunStart(ModeName(command.mode));
+    if (!command.invalid.empty() || !logOpen) {
+        runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
+        ShowHelp();
+        runtime::End(runtime::kExitInvalidCommandLine);
+    }
+    if (command.help) {
+        ShowHelp();
+        // Nothing was done, which is all that was asked.
+        runtime::Log(L"S\u00F3 se pediu a axuda: remata co c\u00F3digo 0");
+        runtime::CurrentHost().End(0);
+    }
+    // Held to the end of the program.
+    static const runtime::SingleInstance instance;
+    if (!instance.First()) {
+        if (command.mode == runtime::RunMode::kInteractive) runtime::BringRunningCopyToFront();
+        runtime::End(runtime::kExitAlreadyRunning);
+    }
+    // A silent run draws nothing: neither the common controls nor the
+    // picture loader are needed.
+    if (runtime::ShowsWindows()) {
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         runtime::dll::InitCommonControlsEx(controls);
         // The pictures are decoded by the OLE picture loader.
         runtime::dll::OleInitialize();
+    }
+    if (command.mode == runtime::RunMode::kInteractive) {
         frmWelcome::Instance().Show();
-    });
-    return runtime::RunMessageLoop();
+    } else {
+        // Unattended, the update runs at once, as after "Seguinte", and ends the program.
+        FrmInstalador::Instance().Show();
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The program runs as administrator from a folder that may hold anything
+    // a download folder holds, QUENDOR.DLL included.
+    runtime::RestrictDllSearch();
+    const runtime::CommandLine command = runtime::ParseCommandLine(GetCommandLineW());
+    runtime::SetRunMode(command.mode);
+    runtime::RunHandler([&] { Start(command); });
+    runtime::End(runtime::RunMessageLoop());
 }

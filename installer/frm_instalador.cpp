@@ -68,28 +68,41 @@ void FrmInstalador::Form_Load() {
 }
 
 void FrmInstalador::Instalar() {
+    // What the exit code tells a deployment script when the failure path runs.
+    int fallo = runtime::kExitFailed;
     // The one trap of the program: whatever failed, the user gets one message.
-    const auto fallar = [this] {
+    const auto fallar = [this, &fallo] {
         FinalizarProgressBar(ProgressBar1);
         runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
-        runtime::End(runtime::kExitFailureShown);
+        runtime::End(fallo);
     };
     try {
         Show();
         Label1.SetVisible(true);
         std::shared_ptr<runtime::Collection> lista = Registro::LeerValoresClave(kSharedDllKey);
+        runtime::Log(L"Clave de DLL compartidas: " + runtime::NumberText(static_cast<unsigned>(lista->Count())) +
+                     L" nomes");
+        // An empty list stops the bar below: no folder to update.
+        if (lista->Count() == 0) fallo = runtime::kExitNothingToUpdate;
         FinalizarProgressBar(ProgressBar1);
         Label1.SetCaption(runtime::LoadResString(IDS_INSTALLING));
         IniciarProgressBar(ProgressBar1, 0, lista->Count(), 0);
 
         std::wstring carpeta;
-        Registro::BuscarEnColeccion(lista, kMarker, carpeta);
+        if (Registro::BuscarEnColeccion(lista, kMarker, carpeta)) {
+            runtime::Log(L"Entrada escollida: " + carpeta);
+        } else {
+            runtime::Log(L"Ningunha entrada cont\u00E9n \"microsoft shared\": non hai cartafol de correcci\u00F3n");
+            fallo = runtime::kExitNothingToUpdate;
+        }
         // With no entry found the position is 0, and the length -1 raises an error.
         carpeta = runtime::Left(carpeta, runtime::InStr(1, runtime::LCase(carpeta), kMarker) - 1);
         carpeta += kProofingSuffix;
+        runtime::Log(L"Cartafol de correcci\u00F3n: " + carpeta);
 
         std::wstring motor = carpeta + kEngineFile;
         const bool instalado = Registro::ExisteFichero(motor);
+        runtime::Log(instalado ? L"O motor est\u00E1 instalado: " + motor : L"O motor non est\u00E1 instalado: " + motor);
         std::wstring origen = runtime::AppPath();
         if (instalado) {
             // A drive root ("D:\") loses its backslash, which the file names bring.
@@ -105,11 +118,20 @@ void FrmInstalador::Instalar() {
         Hide();
         if (instalado) runtime::MsgBox(kSuccessMessage, runtime::kInformation, kMessageTitle);
         lista.reset();
-        runtime::End(instalado ? runtime::kExitUpdated : runtime::kExitFailureShown);
-    } catch (const runtime::RuntimeError&) {
+        runtime::End(instalado ? runtime::kExitUpdated : runtime::kExitNothingToUpdate);
+    } catch (const runtime::FileInUse&) {
+        fallo = runtime::kExitFilesInUse;
+        fallar();
+    } catch (const runtime::PartlyReplaced&) {
+        fallo = runtime::kExitPartlyReplaced;
+        fallar();
+    } catch (const runtime::RuntimeError& error) {
+        runtime::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(error.Number())) + L": " +
+                     runtime::ErrorDescription(error.Number()));
         fallar();
     } catch (const std::bad_alloc&) {
         // A string or a list that cannot grow: the run-time error "out of memory".
+        runtime::Log(L"Erro de execuci\u00F3n 7: " + std::wstring(runtime::ErrorDescription(runtime::kOutOfMemory)));
         fallar();
     }
 }

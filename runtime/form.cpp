@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "runtime/files.h"
 #include "runtime/host.h"
 #include "runtime/screen.h"
 
@@ -13,7 +14,6 @@ namespace runtime {
 
 namespace {
 
-constexpr wchar_t kFormClass[] = L"ActualizadorForm";
 constexpr int kFirstControlId = 100;
 int loadedForms = 0;
 
@@ -29,7 +29,7 @@ void RegisterFormClass(WNDPROC windowProc) {
         windowClass.lpfnWndProc = windowProc;
         windowClass.hInstance = Instance();
         windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.lpszClassName = kFormClass;
+        windowClass.lpszClassName = Form::kClassName;
         return RegisterClassExW(&windowClass) != 0;
     }();
     if (!registered) Raise(kOutOfMemory);
@@ -174,14 +174,21 @@ HFONT Form::Font(const FontSpec& kind) {
 void Form::Load() {
     if (window_ != nullptr) return;
     RegisterFormClass(&Form::WindowProc);
-    if (!picture_.Brush()) picture_ = Picture::FromJpegResource(layout_.pictureId);
+    // A silent run makes the window, which hears of the session's end, but
+    // never shows it: no picture to decode, no icons, no controls.
+    const bool shown = ShowsWindows();
+    if (shown && !picture_.Brush()) picture_ = Picture::FromJpegResource(layout_.pictureId);
 
     RECT outer{0, 0, TwipsToPixels(layout_.clientWidth), TwipsToPixels(layout_.clientHeight)};
     AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
-    const HWND window = CreateWindowExW(kFormExStyle, kFormClass, L"#", kFormStyle, 0, 0, outer.right - outer.left,
+    const HWND window = CreateWindowExW(kFormExStyle, Form::kClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
                                         outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
     if (window == nullptr) Raise(kOutOfMemory);
 
+    if (!shown) {
+        Form_Load();
+        return;
+    }
     bigIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXICON));
     smallIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXSMICON));
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
@@ -197,6 +204,7 @@ void Form::Load() {
 
 void Form::Show() {
     const HWND window = EnsureLoaded();
+    if (!ShowsWindows()) return;
     ShowWindow(window, SW_SHOW);
     // Painted now: the work that may follow keeps the message loop waiting.
     UpdateWindow(window);
@@ -313,6 +321,15 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_CLOSE:
         if (layout_.closable) Unload();
+        return 0;
+    case WM_ENDSESSION:
+        // Windows may end the process at any moment once this returns. Before
+        // the first file is touched the program stops here, touching nothing;
+        // after that it goes on, as the files are replaced without yielding.
+        if (wParam != FALSE && !ReplacementStarted()) {
+            Log(L"A sesi\u00F3n de Windows remata: non se cambiou nada");
+            End(kExitCancelled);
+        }
         return 0;
     case WM_NCDESTROY: {
         const HWND window = window_;

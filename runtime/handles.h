@@ -56,6 +56,14 @@ struct FileTraits {
 };
 using FileHandle = UniqueHandle<FileTraits>;
 
+// Kernel objects whose "no handle" is null: mutexes, events, processes.
+struct KernelObjectTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle object) noexcept { CloseHandle(object); }
+};
+using KernelObject = UniqueHandle<KernelObjectTraits>;
+
 struct GdiObjectTraits {
     using Handle = HGDIOBJ;
     static Handle Invalid() noexcept { return nullptr; }

@@ -50,17 +50,8 @@ public:
 
 WindowsHost windowsHost;
 
-// Error numbers are small and positive; spelled out here rather than with
-// the C library's formatted output, which would double the program's size.
-std::wstring NumberText(int number) {
-    std::wstring digits;
-    do {
-        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
-        number /= 10;
-    } while (number > 0);
-    return digits;
-}
 Host* currentHost = &windowsHost;
+RunMode runMode = RunMode::kInteractive;
 
 }  // namespace
 
@@ -72,8 +63,26 @@ Host* SetHost(Host* host) noexcept {
     return previous;
 }
 
+RunMode CurrentRunMode() noexcept { return runMode; }
+void SetRunMode(RunMode mode) noexcept { runMode = mode; }
+
+const wchar_t* ExitCodeMeaning(int exitCode) noexcept {
+    switch (exitCode) {
+    case kExitUpdated: return L"actualizados os dous ficheiros";
+    case kExitFailed: return L"non foi posible actualizar; os ficheiros non cambiaron";
+    case kExitCancelled: return L"rematou sen instalar";
+    case kExitRuntimeError: return L"erro de execuci\u00F3n non controlado";
+    case kExitNothingToUpdate: return L"nada que actualizar: non se atopou o corrector instalado";
+    case kExitFilesInUse: return L"ficheiros en uso por outro programa; os ficheiros non cambiaron";
+    case kExitAlreadyRunning: return L"xa se est\u00E1 a executar outra copia do actualizador";
+    case kExitPartlyReplaced: return L"actualizado en parte: o motor anterior queda ao car\u00F3n do novo";
+    case kExitInvalidCommandLine: return L"li\u00F1a de ordes ou ficheiro de rexistro non v\u00E1lidos";
+    default: return L"";
+    }
+}
+
 void ReportUnhandledError(int errorNumber) {
-    const std::wstring text = L"Erro de execuci\u00F3n " + NumberText(errorNumber) + L":\n\n" +
+    const std::wstring text = L"Erro de execuci\u00F3n " + NumberText(static_cast<unsigned>(errorNumber)) + L":\n\n" +
                               ErrorDescription(errorNumber);
     MsgBox(text, kCritical, LoadResStringOr(IDS_TITLE, std::wstring()));
     End(kExitRuntimeError);

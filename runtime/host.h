@@ -1,6 +1,7 @@
 // What the program asks of its surroundings: message boxes, the end of the
-// program and the executable's folder. Tests put their own host in place to
-// run real procedures without modal boxes and without ending the test process.
+// program and the executable's folder, and how much of it a person sees.
+// Tests put their own host in place to run real procedures without modal
+// boxes and without ending the test process.
 #pragma once
 
 #include <exception>
@@ -8,15 +9,27 @@
 #include <string>
 
 #include "runtime/error.h"
+#include "runtime/log.h"
 
 namespace runtime {
 
+// The same in every mode: deployment scripts tell the outcomes apart by them.
 enum ExitCode : int {
     kExitUpdated = 0,
-    kExitFailureShown = 1,
+    kExitFailed = 1,
     kExitCancelled = 2,
     kExitRuntimeError = 3,
+    kExitNothingToUpdate = 4,
+    kExitFilesInUse = 5,
+    kExitAlreadyRunning = 6,
+    kExitPartlyReplaced = 7,
+    // What Windows Installer gives for an invalid command line.
+    kExitInvalidCommandLine = 1639,
 };
+
+// How much of the program a person sees: everything; the installer window's
+// progress only; nothing at all.
+enum class RunMode { kInteractive, kPassive, kSilent };
 
 enum MsgBoxStyle : int {
     kCritical = 16,
@@ -38,10 +51,21 @@ Host& CurrentHost();
 // Puts another host in place and returns the one it replaces.
 Host* SetHost(Host* host) noexcept;
 
+RunMode CurrentRunMode() noexcept;
+void SetRunMode(RunMode mode) noexcept;
+// False in a silent run: its windows are made but never shown.
+inline bool ShowsWindows() noexcept { return CurrentRunMode() != RunMode::kSilent; }
+
+// Shown only when a person runs the program; always written to the log.
 inline void MsgBox(const std::wstring& text, int style, const std::wstring& title) {
-    CurrentHost().MsgBox(text, style, title);
+    const bool shown = CurrentRunMode() == RunMode::kInteractive;
+    Log((shown ? L"Mensaxe: " : L"Mensaxe (non se mostra): ") + text);
+    if (shown) CurrentHost().MsgBox(text, style, title);
 }
+// What an exit code tells, for the log.
+const wchar_t* ExitCodeMeaning(int exitCode) noexcept;
 [[noreturn]] inline void End(int exitCode) {
+    Log(L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + ExitCodeMeaning(exitCode));
     CurrentHost().End(exitCode);
     // A host's End never returns; the compiler cannot see that through the virtual call.
     std::terminate();

@@ -1,0 +1,36 @@
+// The command line of an unattended run: how much a person sees, whether a
+// log is kept, and whether only the help is asked for.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/host.h"
+
+namespace runtime {
+
+struct CommandLine {
+    RunMode mode = RunMode::kInteractive;
+    bool help = false;
+    bool log = false;
+    // The log's file; empty with log set: the default file.
+    std::wstring logFile;
+    // The first argument that is not a switch of the program; empty when all are.
+    std::wstring invalid;
+};
+
+// The arguments of a whole command line, program name first, split as
+// Windows programs split them: white space between arguments, quotes around
+// spaces, 2n backslashes before a quote give n and the quote counts, 2n+1
+// give n and a literal quote, "" inside quotes gives a literal quote.
+std::vector<std::wstring> SplitCommandLine(std::wstring_view commandLine);
+
+// The switches, case-insensitive, with / or -:
+//   /S, /VERYSILENT, /quiet  silent;   /SILENT, /passive  progress only
+//   /LOG, /LOG=file          a log;    /?, /HELP          the help
+// Silent wins over progress only, whatever their order: an administrator who
+// asked anywhere for no window gets none. A repeated /LOG keeps the last file.
+CommandLine ParseCommandLine(std::wstring_view commandLine);
+
+}  // namespace runtime
