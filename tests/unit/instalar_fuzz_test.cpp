@@ -191,7 +191,11 @@ TEST(InstalarWithRandomKeys, EndsWithOneMessageAndChangesOnlyTheDerivedFolder) {
                 << "not the folder of the first entry with the marker";
         } else {
             ++refused;
-            EXPECT_EQ(1, exitCode);
+            // Nothing to update exactly when no folder holding the engine was found.
+            const std::wstring derived = DerivedFolder();
+            const bool engineThere =
+                !derived.empty() && GetFileAttributesW((derived + L"\\QUENDOR.DLL").c_str()) != INVALID_FILE_ATTRIBUTES;
+            EXPECT_EQ(engineThere ? 1 : 4, exitCode);
             EXPECT_EQ(L"Non \u00E9 posible continuar a instalaci\u00F3n", host.messages[0].text);
             EXPECT_TRUE(changed.empty()) << changed.size() << " files changed, first "
                                          << testing::PrintToString(changed.empty() ? L"" : changed[0]);

@@ -88,8 +88,9 @@ protected:
     void ExpectNoStrayFiles() {
         EXPECT_EQ((std::vector<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), FilesIn(ProofFolder()));
     }
-    void ExpectOneFailureWithWindowVisible(int exitCode) {
-        EXPECT_EQ(1, exitCode);
+    // The failure message over the visible window; the exit code tells the cause.
+    void ExpectOneFailureWithWindowVisible(int exitCode, int expectedCode = runtime::kExitFailed) {
+        EXPECT_EQ(expectedCode, exitCode);
         ASSERT_EQ(1u, host.messages.size());
         EXPECT_EQ(kFailure, host.messages[0].text);
         EXPECT_EQ(16, host.messages[0].style);
@@ -138,7 +139,7 @@ TEST_F(Instalar, ReplacesBothFilesAndReportsSuccessWithTheWindowHidden) {
 TEST_F(Instalar, NoEngineInTheProofingFolderChangesNothing) {
     DeleteFileW(Proof(L"QUENDOR.DLL").c_str());
     shared.Fill({Entry()});
-    ExpectOneFailureWithWindowVisible(Run());
+    ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
     EXPECT_EQ("<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
 }
@@ -151,21 +152,21 @@ TEST_F(Instalar, NoUsableEntryEndsInTheFailureMessage) {
     for (const auto& names : keys) {
         host.messages.clear();
         shared.Fill(names);
-        ExpectOneFailureWithWindowVisible(Run());
+        ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
         ExpectUnchanged();
         FrmInstalador::Instance().Unload();
     }
 }
 
 TEST_F(Instalar, MissingKeyEndsInTheFailureMessage) {
-    ExpectOneFailureWithWindowVisible(Run());
+    ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
     ExpectUnchanged();
 }
 
 TEST_F(Instalar, OnlyTheFirstEntryWithTheMarkerCounts) {
     // The first entry leads to a folder without the engine; the second would have it.
     shared.Fill({office.Path() + L"\\A\\Microsoft Shared\\x.dll", Entry()});
-    ExpectOneFailureWithWindowVisible(Run());
+    ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
     ExpectUnchanged();
 }
 
@@ -188,7 +189,9 @@ TEST_F(Instalar, AReadOnlyInstalledEngineIsRefusedAndNothingChanges) {
     ExpectUnchanged();
 }
 
-TEST_F(Instalar, ALockedInstalledFileChangesNothing) {
+// Windows refuses to open it for writing with a sharing violation, as it
+// does for a DLL that a running program has loaded.
+TEST_F(Instalar, AnInstalledFileInUseChangesNothingAndSaysSo) {
     for (const wchar_t* locked : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
         host.messages.clear();
         shared.Fill({Entry()});
@@ -197,22 +200,28 @@ TEST_F(Instalar, ALockedInstalledFileChangesNothing) {
             const runtime::FileHandle inUse(
                 CreateFileW(Proof(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(inUse);
-            ExpectOneFailureWithWindowVisible(Run());
+            ExpectOneFailureWithWindowVisible(Run(), runtime::kExitFilesInUse);
         }
         ExpectUnchanged();
         FrmInstalador::Instance().Unload();
     }
 }
 
-// The lexicon is in use, so the engine must be put back; a virus scanner
-// opens the new engine, without delete sharing, just before that, and lets go
-// after some refused moves, or not while the update runs.
-TEST_F(Instalar, AFailedUndoKeepsTheOldEngine) {
-    for (const int scannerLetsGoAfter : {3, -1}) {
+// The lexicon's move is refused, so the engine must be put back; a virus
+// scanner opens the new engine, without delete sharing, just before that, and
+// lets go after some refused moves, or not while the update runs. A copy that
+// cannot be put back is kept under a name a person recognises, beside any
+// file of that name already there.
+TEST_F(Instalar, AFailedUndoKeepsTheOldEngineUnderAName) {
+    const struct {
+        int scannerLetsGoAfter;
+        bool earlierCopyThere;
+        const wchar_t* kept;
+    } cases[] = {{3, false, nullptr}, {-1, false, L"QUENDOR.DLL.anterior"}, {-1, true, L"QUENDOR.DLL.anterior2"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scannerLetsGoAfter);
         WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
-        runtime::FileHandle lexiconInUse(
-            CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(lexiconInUse);
+        if (c.earlierCopyThere) WriteFile(Proof(L"QUENDOR.DLL.anterior"), "older engine");
         runtime::FileHandle scanner;
         int refused = 0;
         const auto move = [&](const std::wstring& from, const std::wstring& to) {
@@ -220,30 +229,44 @@ TEST_F(Instalar, AFailedUndoKeepsTheOldEngine) {
                 scanner = runtime::FileHandle(CreateFileW(Proof(L"QUENDOR.DLL").c_str(), GENERIC_READ,
                                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                           0, nullptr));
-            } else if (scanner && refused++ == scannerLetsGoAfter) {
-                scanner.Reset();
+                SetLastError(ERROR_ACCESS_DENIED);
+                return false;
             }
+            if (scanner && refused++ == c.scannerLetsGoAfter) scanner.Reset();
             return runtime::MoveInPlace(from, to);
         };
-        EXPECT_RUNTIME_ERROR(runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
-                                                            {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
-                                                           move),
-                             runtime::kPermissionDenied);
-        lexiconInUse.Reset();
+        bool partly = false;
+        try {
+            runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
+                                           {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
+                                          move);
+            ADD_FAILURE() << "the refused move raised nothing";
+        } catch (const runtime::PartlyReplaced& error) {
+            partly = true;
+            EXPECT_EQ(runtime::kPermissionDenied, error.Number());
+        } catch (const runtime::RuntimeError& error) {
+            EXPECT_EQ(runtime::kPermissionDenied, error.Number());
+        }
         scanner.Reset();
+        EXPECT_EQ(c.kept != nullptr, partly) << "partly replaced";
         EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
-        if (scannerLetsGoAfter >= 0) {
+        if (c.kept == nullptr) {
             EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
             ExpectNoStrayFiles();
-        } else {
-            // The backup stays beside the new engine: the last copy of the old one.
-            EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
-            std::vector<std::wstring> files = FilesIn(ProofFolder());
-            std::erase(files, L"QUENDOR.DLL");
-            std::erase(files, L"QUENDOR.LEX");
-            ASSERT_EQ(1u, files.size()) << "no backup was kept";
-            EXPECT_EQ("old engine", ReadFile(Proof(files[0])));
-            DeleteFileW(Proof(files[0]).c_str());
+            continue;
+        }
+        // The kept copy is the last copy of the old engine; nothing else is left.
+        EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ("old engine", ReadFile(Proof(c.kept)));
+        std::vector<std::wstring> expected = {L"QUENDOR.DLL", L"QUENDOR.LEX", c.kept};
+        if (c.earlierCopyThere) {
+            EXPECT_EQ("older engine", ReadFile(Proof(L"QUENDOR.DLL.anterior")));
+            expected.push_back(L"QUENDOR.DLL.anterior");
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected, FilesIn(ProofFolder()));
+        for (const std::wstring& name : expected) {
+            if (name.size() > 11) DeleteFileW(Proof(name).c_str());
         }
     }
 }
@@ -327,4 +350,45 @@ TEST_F(Instalar, ReadOnlyNewFilesDoNotMakeTheInstalledOnesReadOnly) {
         EXPECT_FALSE(GetFileAttributesW(Proof(name).c_str()) & FILE_ATTRIBUTE_READONLY) << testing::PrintToString(name);
     }
     ExpectNoStrayFiles();
+}
+
+// What a silent run's window is asked: activated it never is, nor shown.
+bool installerActivated = false;
+
+LRESULT CALLBACK NoteInstallerActivation(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wParam) == FrmInstalador::Instance().Hwnd()) {
+        installerActivated = true;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Unattended, the same procedure runs; only what a person would see differs.
+TEST_F(Instalar, UnattendedRunsShowNoMessageAndTellTheOutcomeByTheExitCode) {
+    shared.Fill({Entry()});
+    for (const runtime::RunMode mode : {runtime::RunMode::kPassive, runtime::RunMode::kSilent}) {
+        for (const bool engineInstalled : {true, false}) {
+            SCOPED_TRACE(testing::Message() << (mode == runtime::RunMode::kSilent ? "silent" : "passive")
+                                            << (engineInstalled ? ", engine installed" : ", no engine"));
+            WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+            if (engineInstalled) {
+                WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+            } else {
+                DeleteFileW(Proof(L"QUENDOR.DLL").c_str());
+            }
+            host.messages.clear();
+            installerActivated = false;
+            runtime::SetRunMode(mode);
+            const HHOOK hook = SetWindowsHookExW(WH_CBT, NoteInstallerActivation, nullptr, GetCurrentThreadId());
+            const int exitCode = Run();
+            UnhookWindowsHookEx(hook);
+            runtime::SetRunMode(runtime::RunMode::kInteractive);
+            FrmInstalador::Instance().Unload();
+
+            EXPECT_EQ(engineInstalled ? runtime::kExitUpdated : runtime::kExitNothingToUpdate, exitCode);
+            EXPECT_TRUE(host.messages.empty()) << testing::PrintToString(host.messages[0].text);
+            EXPECT_EQ(mode == runtime::RunMode::kPassive, installerActivated) << "the window is shown in passive runs only";
+            EXPECT_EQ(engineInstalled ? "new engine" : "<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
+            EXPECT_EQ(engineInstalled ? "new lexicon" : "old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+        }
+    }
 }

@@ -1,0 +1,76 @@
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "runtime/command_line.h"
+
+using runtime::RunMode;
+
+TEST(CommandLine, SplitsAsWindowsProgramsDo) {
+    const struct {
+        const wchar_t* line;
+        std::vector<std::wstring> arguments;
+    } cases[] = {
+        {L"actualizador.exe", {L"actualizador.exe"}},
+        {L"\"C:\\Carpeta con espazos\\actualizador.exe\"  /S\t/LOG", {L"C:\\Carpeta con espazos\\actualizador.exe", L"/S", L"/LOG"}},
+        {L"a.exe /LOG=\"C:\\Carpeta con espazos\\a.log\"", {L"a.exe", L"/LOG=C:\\Carpeta con espazos\\a.log"}},
+        {L"a.exe \"/LOG=C:\\x y\\a.log\" /S", {L"a.exe", L"/LOG=C:\\x y\\a.log", L"/S"}},
+        // Backslashes count only before a quote: 2n give n, 2n+1 give n and a quote.
+        {L"a.exe C:\\a\\\\b \"C:\\dir\\\\\" x\\\\\\\"y", {L"a.exe", L"C:\\a\\\\b", L"C:\\dir\\", L"x\\\"y"}},
+        {L"a.exe \"say \"\"hi\"\"\" \"\"", {L"a.exe", L"say \"hi\"", L""}},
+        {L"a.exe \"unclosed quote", {L"a.exe", L"unclosed quote"}},
+        {L"\"C:\\a b\\x.exe\"/S", {L"C:\\a b\\x.exe", L"/S"}},
+        {L"a.exe   ", {L"a.exe"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.arguments, runtime::SplitCommandLine(c.line)) << testing::PrintToString(std::wstring(c.line));
+    }
+}
+
+TEST(CommandLine, SwitchesInEverySpelling) {
+    const struct {
+        const wchar_t* arguments;
+        RunMode mode;
+        bool help;
+        bool log;
+        const wchar_t* logFile;
+        const wchar_t* invalid;
+    } cases[] = {
+        {L"", RunMode::kInteractive, false, false, L"", L""},
+        {L"/S", RunMode::kSilent, false, false, L"", L""},
+        {L"-s", RunMode::kSilent, false, false, L"", L""},
+        {L"/VERYSILENT", RunMode::kSilent, false, false, L"", L""},
+        {L"/Quiet", RunMode::kSilent, false, false, L"", L""},
+        {L"/SILENT", RunMode::kPassive, false, false, L"", L""},
+        {L"-passive", RunMode::kPassive, false, false, L"", L""},
+        // Silent wins over progress only, in either order; repeats change nothing.
+        {L"/S /passive", RunMode::kSilent, false, false, L"", L""},
+        {L"/SILENT /VERYSILENT /SILENT", RunMode::kSilent, false, false, L"", L""},
+        {L"/S /S", RunMode::kSilent, false, false, L"", L""},
+        {L"/LOG", RunMode::kInteractive, false, true, L"", L""},
+        {L"/log=\"C:\\Carpeta con espazos\\A.log\" /S", RunMode::kSilent, false, true, L"C:\\Carpeta con espazos\\A.log", L""},
+        {L"/LOG=a.log /LOG=b.log", RunMode::kInteractive, false, true, L"b.log", L""},
+        {L"/LOG=a.log /LOG", RunMode::kInteractive, false, true, L"", L""},
+        {L"/?", RunMode::kInteractive, true, false, L"", L""},
+        {L"-HELP /S", RunMode::kSilent, true, false, L"", L""},
+        // Anything else is kept, the first of it, to be named in the log.
+        {L"/X /S", RunMode::kSilent, false, false, L"", L"/X"},
+        {L"/S extra /Y", RunMode::kSilent, false, false, L"", L"extra"},
+        {L"/LOG=", RunMode::kInteractive, false, false, L"", L"/LOG="},
+        {L"/LOGGING", RunMode::kInteractive, false, false, L"", L"/LOGGING"},
+        {L"/ S", RunMode::kInteractive, false, false, L"", L"/"},
+        {L"//S", RunMode::kInteractive, false, false, L"", L"//S"},
+        {L"\"\"", RunMode::kInteractive, false, false, L"", L"\"\""},
+        {L"/quiet=yes", RunMode::kInteractive, false, false, L"", L"/quiet=yes"},
+    };
+    for (const auto& c : cases) {
+        const std::wstring line = std::wstring(L"\"C:\\Descargas\\actualizador.exe\" ") + c.arguments;
+        const runtime::CommandLine parsed = runtime::ParseCommandLine(line);
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.arguments)));
+        EXPECT_EQ(c.mode, parsed.mode);
+        EXPECT_EQ(c.help, parsed.help);
+        EXPECT_EQ(c.log, parsed.log);
+        EXPECT_EQ(c.logFile, parsed.logFile);
+        EXPECT_EQ(c.invalid, parsed.invalid);
+    }
+}
