@@ -263,6 +263,30 @@ TEST_F(EndToEnd, WithoutTheEngineTheFailureShowsOverTheInstallerWindow) {
     EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
 }
 
+// A logoff while the key is read: Windows may end the process at any moment
+// once the program has heard of it, so it ends at once, touching nothing.
+TEST_F(EndToEnd, ALogoffWhileTheKeyIsReadEndsWithoutTouchingAnything) {
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 30000; ++i) names.push_back(L"C:\\APPS\\" + std::to_wstring(i) + L".dll");
+    names.push_back(work / L"Office\\Microsoft Shared\\Web\\X.DLL");
+    shared.Fill(names);
+    automation::ClickButton(Control(Start(), L"Button", L"Seguinte")->hwnd);
+    const auto installer = automation::WaitForWindow(
+        process->Id(), [](const WindowInfo& w) { return IsProgramWindow(w) && Control(w, L"msctls_progress32", L"").has_value(); },
+        kTimeout);
+    ASSERT_TRUE(installer.has_value());
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(installer->hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(TRUE, static_cast<BOOL>(answer)) << "the logoff is not refused";
+    SendMessageTimeoutW(installer->hwnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer);
+    DWORD code = 0xDEAD;
+    EXPECT_TRUE(process->WaitForExit(1000, code)) << "still running a second after the session ended";
+    EXPECT_EQ(2u, ExitCode());
+    ExpectUnchanged();
+    WIN32_FIND_DATAW entry;
+    EXPECT_FALSE(runtime::FindHandle(FindFirstFileW(Proof(L"QND*").c_str(), &entry))) << "a temporary file was left";
+}
+
 namespace {
 
 // The display scaling of the programs started from now on (Wine reads it at start).
