@@ -8,6 +8,7 @@
 
 #include "runtime/files.h"
 #include "runtime/host.h"
+#include "runtime/message_loop.h"
 #include "runtime/screen.h"
 
 namespace runtime {
@@ -336,7 +337,7 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         window_ = nullptr;
         focus_ = nullptr;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        --loadedForms;
+        if (--loadedForms == 0) WakeMessageLoop();
         for (Control* control : controls_) control->Detach();
         return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -31,6 +31,15 @@ int RunMessageLoop() {
     return kExitCancelled;
 }
 
+void WakeMessageLoop() {
+    // A window closed by a message sent from another program goes inside
+    // GetMessageW, which goes on waiting when nothing is posted after it. A
+    // message for no window wakes it and does nothing else; a quit request
+    // would close the next message box, should a window be shown meanwhile in
+    // the same request (Seguinte shows the installer's).
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+}
+
 void DoEvents() {
     // Looking at the queue costs a round trip to the window system, as much
     // as the registry read that the yield follows; more often than every

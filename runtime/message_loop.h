@@ -14,6 +14,10 @@ void DoEvents();
 // then gives the exit code of a program that ended without installing.
 int RunMessageLoop();
 
+// Makes the message loop look again whether a window is left; called when
+// the last one goes.
+void WakeMessageLoop();
+
 // Hands one message to its window, with the keyboard navigation of a dialog
 // (Tab, Enter, Esc) for the program's windows.
 void DispatchProgramMessage(MSG& message);

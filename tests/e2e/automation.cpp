@@ -394,6 +394,11 @@ bool CloseWindow(HWND window) { return PostMessageW(window, WM_CLOSE, 0, 0) != F
 
 bool PostSysCommandClose(HWND window) { return PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }
 
+bool SendCloseWindow(HWND window, DWORD timeoutMs) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
+}
+
 HWND FocusedControl(DWORD processId) {
     for (const HWND window : TopLevelWindows(processId)) {
         if (!IsWindowVisible(window)) continue;

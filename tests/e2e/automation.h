@@ -127,6 +127,9 @@ bool PostKey(HWND target, WORD virtualKey);
 
 bool CloseWindow(HWND window);
 bool PostSysCommandClose(HWND window);
+// Sends WM_CLOSE, as another program may: the window handles it inside its
+// wait for messages, and nothing is posted. True when it was handled in time.
+bool SendCloseWindow(HWND window, DWORD timeoutMs);
 
 // The control with the keyboard focus in the GUI thread of the process's first
 // visible top-level window; null when there is none.

@@ -190,10 +190,14 @@ TEST_F(EndToEnd, CancellingInAnyWayEndsWithoutTouchingAnything) {
         {"Esc", [](const WindowInfo& w) { automation::PressKey(w.hwnd, VK_ESCAPE); }},
         {"close request", [](const WindowInfo& w) { automation::CloseWindow(w.hwnd); }},
         {"close box", [](const WindowInfo& w) { automation::PostSysCommandClose(w.hwnd); }},
+        // Handled inside the program's wait for messages, with nothing posted after it.
+        {"sent close", [](const WindowInfo& w) { EXPECT_TRUE(automation::SendCloseWindow(w.hwnd, 5000)); }},
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(way.how);
         way.act(Start());
+        DWORD code = 0;
+        EXPECT_TRUE(process->WaitForExit(1000, code)) << "still running a second later";
         EXPECT_EQ(2u, ExitCode());
         EXPECT_TRUE(automation::ListWindows(process->Id()).empty());
         ExpectUnchanged();
