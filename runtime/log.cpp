@@ -48,7 +48,7 @@ std::wstring WindowsText() {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
     BOOL wow64 = FALSE;
     if (isWow64Process != nullptr) isWow64Process(GetCurrentProcess(), &wow64);
-    return text + (wow64 ? L", 64 bits (o programa corre en WoW64, 32 bits)" : L", 32 bits");
+    return text + (wow64 ? L", 64 bits (o actualizador, de 32 bits, corre en WoW64)" : L", 32 bits");
 }
 
 // Membership of the Administrators group that counts in the token: on
