@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Packs the built updater for release: a reproducible zip with the program and
-# its readme, the program itself, and their SHA-256 sums, in $DIST_DIR (dist/).
+# Packs the built updater for release: a reproducible zip with the program, its
+# readme and an example startup script for administrators, the program itself,
+# and their SHA-256 sums, in $DIST_DIR (dist/).
 #
 # Signing (optional): set ACTUALIZADOR_SIGN_CERT (PEM certificate or chain) and
 # ACTUALIZADOR_SIGN_KEY (PEM private key); ACTUALIZADOR_SIGN_PASS if the key is
@@ -16,6 +17,7 @@ zip_name=actualizador-corrector-galego-$version.zip
 description="Actualizador do corrector de galego"
 built_exe=build/bin/$exe_name
 readme=packaging/LEME.txt
+startup_script=packaging/actualizar-corrector.cmd
 # Every staged file gets this time, so the zip does not depend on when it was made.
 fixed_time=2026-01-01T00:00:00
 
@@ -27,6 +29,7 @@ need sha256sum coreutils
 
 [ -f "$built_exe" ] || die "$built_exe not found: build first (make build)"
 [ -f "$readme" ] || die "$readme not found"
+[ -f "$startup_script" ] || die "$startup_script not found"
 
 cert=${ACTUALIZADOR_SIGN_CERT:-}
 key=${ACTUALIZADOR_SIGN_KEY:-}
@@ -82,12 +85,18 @@ rm -f -- "$stage/unsigned.exe"
 { printf '\xEF\xBB\xBF'; sed '1s/^\xEF\xBB\xBF//' "$readme" | awk '{ sub(/\r$/, ""); printf "%s\r\n", $0 }'; } \
   >"$stage/LEME.txt"
 
+# The startup script gets CRLF line ends too (cmd.exe misreads labels in a
+# batch file with bare LF line ends) but no byte-order mark, which cmd.exe
+# would take for part of the first command.
+sed '1s/^\xEF\xBB\xBF//' "$startup_script" | awk '{ sub(/\r$/, ""); printf "%s\r\n", $0 }' \
+  >"$stage/actualizar-corrector.cmd"
+
 # Fixed modes and times: zip stores both. Zip writes times as local time, so
 # the time zone is fixed too. -X leaves out owner and extra time fields, -D
 # directory entries; the files are named in a fixed order.
-chmod 0644 "$stage/$exe_name" "$stage/LEME.txt"
-TZ=UTC touch -d "$fixed_time" "$stage/$exe_name" "$stage/LEME.txt"
-(cd "$stage" && TZ=UTC zip -X -D -q -9 "$zip_name" "$exe_name" LEME.txt)
+chmod 0644 "$stage/$exe_name" "$stage/LEME.txt" "$stage/actualizar-corrector.cmd"
+TZ=UTC touch -d "$fixed_time" "$stage/$exe_name" "$stage/LEME.txt" "$stage/actualizar-corrector.cmd"
+(cd "$stage" && TZ=UTC zip -X -D -q -9 "$zip_name" "$exe_name" LEME.txt actualizar-corrector.cmd)
 
 rm -rf -- "$out_abs"
 mkdir -p -- "$out_abs"

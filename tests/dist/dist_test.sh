@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks scripts/dist.sh: what the zip holds, the readme's line ends and
-# messages, the checksums, byte-identical zips from two runs, signing with a
-# throwaway certificate, and that the build tree's program is never touched.
+# messages, the startup script's line ends and what it runs, the checksums,
+# byte-identical zips from two runs, signing with a throwaway certificate, and
+# that the build tree's program is never touched.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
@@ -52,8 +53,9 @@ check "it says the program ships unsigned" grep -q "ships unsigned" "$log"
 check "it prints the zip's name and size" \
   grep -Eq "$zip_name +$(stat -c %s "$out1/$zip_name" 2>/dev/null || echo none) bytes" "$log"
 
-zip_lists() { [ "$(unzip -Z1 "$1")" = "$(printf 'actualizador.exe\nLEME.txt')" ]; }
-check "the zip holds exactly actualizador.exe and LEME.txt, in that order" zip_lists "$out1/$zip_name"
+zip_lists() { [ "$(unzip -Z1 "$1")" = "$(printf 'actualizador.exe\nLEME.txt\nactualizar-corrector.cmd')" ]; }
+check "the zip holds exactly actualizador.exe, LEME.txt and actualizar-corrector.cmd, in that order" \
+  zip_lists "$out1/$zip_name"
 
 x1=$tmp/x1
 mkdir -p "$x1" && unzip -q "$out1/$zip_name" -d "$x1"
@@ -74,7 +76,40 @@ check "LEME.txt is valid UTF-8" iconv -f UTF-8 -t UTF-8 -o /dev/null "$x1/LEME.t
 check "LEME.txt explains \"O corrector foi actualizado\"" grep -qF "O corrector foi actualizado" "$x1/LEME.txt"
 check "LEME.txt explains \"Non é posible continuar a instalación\"" \
   grep -qF "Non é posible continuar a instalación" "$x1/LEME.txt"
-check "LEME.txt is under 40 lines" test "$(wc -l <"$x1/LEME.txt")" -lt 40
+# The end users read down to the administrators' section, which comes last.
+users_part_lines() { sed -n '/^Para administradores/q;p' "$1" | wc -l; }
+check "LEME.txt has a section for administrators" grep -q "^Para administradores" "$x1/LEME.txt"
+check "LEME.txt's part for end users is under 40 lines" test "$(users_part_lines "$x1/LEME.txt")" -lt 40
+# wc -L counts characters, not bytes, in a UTF-8 locale; the CR takes no column.
+check "LEME.txt's lines fit in 76 columns" test "$(LC_ALL=C.UTF-8 wc -L <"$x1/LEME.txt")" -le 76
+every_exit_code() {
+  local code
+  for code in 0 1 2 3 4 5 6 7 1639; do
+    grep -Eq "^ *$code +[^ ]" "$1" || { echo "    | no line for exit code $code"; return 1; }
+  done
+}
+check "LEME.txt gives every exit code" every_exit_code "$x1/LEME.txt"
+check "LEME.txt names the startup script" grep -qF "actualizar-corrector.cmd" "$x1/LEME.txt"
+
+# The startup script: what cmd.exe reads correctly, run from its own folder.
+cmd=$x1/actualizar-corrector.cmd
+check "actualizar-corrector.cmd has CRLF line ends only" crlf_only "$cmd"
+no_bom() { [ -s "$1" ] && [ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' ')" != efbbbf ]; }
+check "actualizar-corrector.cmd has no byte-order mark" no_bom "$cmd"
+check "actualizar-corrector.cmd is plain ASCII, the same in every code page" iconv -f ASCII -t ASCII -o /dev/null "$cmd"
+check "the zipped script is the repository's, apart from line ends" \
+  cmp -s <(tr -d '\r' <"$cmd") <(tr -d '\r' <packaging/actualizar-corrector.cmd)
+# The updater is run from the script's folder (%~dp0), silently, with a log,
+# and the very next line ends the script with the updater's exit code.
+runs_updater() {
+  local lines
+  lines=$(tr -d '\r' <"$1")
+  grep -qxF 'set "source=%~dp0"' <<<"$lines" &&
+    [ "$(grep -A1 -E '^"%source%actualizador\.exe" /S /LOG=' <<<"$lines")" = \
+      "$(printf '%s\n%s' '"%source%actualizador.exe" /S /LOG="%SystemRoot%\Temp\actualizador-corrector-galego.log"' \
+        'exit /b %ERRORLEVEL%')" ]
+}
+check "actualizar-corrector.cmd runs the updater beside it with /S and /LOG, and exits with its code" runs_updater "$cmd"
 
 sums_names() { [ "$(awk '{print $2}' "$1/SHA256SUMS")" = "$(printf '%s\n' "$zip_name" actualizador.exe)" ]; }
 check "SHA256SUMS names the zip and the program, without folders" sums_names "$out1"
@@ -98,7 +133,8 @@ check "the output folder is made afresh" test ! -e "$out2/left-over"
 # In a throwaway copy of the repository, so that a broken guard deletes only that.
 fake=$tmp/fake-repo
 mkdir -p "$fake/scripts" "$fake/build/bin" "$fake/packaging"
-cp scripts/dist.sh "$fake/scripts/" && cp "$exe" "$fake/build/bin/" && cp packaging/LEME.txt "$fake/packaging/"
+cp scripts/dist.sh "$fake/scripts/" && cp "$exe" "$fake/build/bin/" &&
+  cp packaging/LEME.txt packaging/actualizar-corrector.cmd "$fake/packaging/"
 log=$tmp/unsafe.log
 check "DIST_DIR set to the repository is refused" bash -c '! DIST_DIR=. bash "$1/scripts/dist.sh" >"$2" 2>&1' _ "$fake" "$log"
 check "and the repository is left in place" test -f "$fake/scripts/dist.sh"
@@ -144,7 +180,7 @@ check "dist.sh succeeds with a certificate and key" show_log_on_fail \
 check "it does not say unsigned" bash -c '! grep -q unsigned "$1"' _ "$log"
 x3=$tmp/x3
 mkdir -p "$x3" && unzip -q "$out3/$zip_name" -d "$x3"
-check "the signed zip still holds exactly the two files" zip_lists "$out3/$zip_name"
+check "the signed zip still holds exactly the three files" zip_lists "$out3/$zip_name"
 check "the zipped program carries a valid SHA-256 signature by the test certificate" signed_by_test_cert "$x3/actualizador.exe"
 check "sha256sum -c SHA256SUMS passes for the signed output" \
   bash -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS' _ "$out3"
