@@ -15,24 +15,22 @@ namespace {
 // The registry's own limit on a value name, in characters, without the NUL.
 constexpr DWORD kLongestValueName = 16383;
 
-// Room for the longest name the key holds now; never less than MAX_PATH.
+// Room for the longest name the key holds now, in characters with its NUL;
+// never less than MAX_PATH.
 DWORD NameBufferSize(HKEY key) {
     DWORD longest = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longest,
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longest,
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
         longest = 0;
     }
-    // In ANSI a character can take two bytes, so the key's count in
-    // characters is doubled to be sure it fits.
-    return std::max<DWORD>(MAX_PATH, 2 * std::min(longest, kLongestValueName) + 1);
+    return std::max<DWORD>(MAX_PATH, std::min(longest, kLongestValueName) + 1);
 }
 
 }  // namespace
 
 runtime::RegistryKey AbrirClave(HKEY root, const std::wstring& subkey) {
     HKEY key = nullptr;
-    const std::string ansi = runtime::ToAnsi(subkey);
-    if (RegOpenKeyExA(root, ansi.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return runtime::RegistryKey();
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return runtime::RegistryKey();
     return runtime::RegistryKey(key);
 }
 
@@ -41,21 +39,21 @@ std::shared_ptr<runtime::Collection> LeerValoresClave(const std::wstring& subkey
     const runtime::RegistryKey key = AbrirClave(HKEY_LOCAL_MACHINE, subkey);
     if (!key) return list;
 
-    std::vector<char> name(NameBufferSize(key.Get()));
+    std::vector<wchar_t> name(NameBufferSize(key.Get()));
     std::int32_t index = 0;
     for (;;) {
         DWORD nameSize = static_cast<DWORD>(name.size());
         // No data buffer: the data is never read, and a big value then cannot
         // make the call fail.
-        const LONG result = RegEnumValueA(key.Get(), static_cast<DWORD>(index), name.data(), &nameSize,
+        const LONG result = RegEnumValueW(key.Get(), static_cast<DWORD>(index), name.data(), &nameSize,
                                           nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA && name.size() < 2 * kLongestValueName + 2) {
+        if (result == ERROR_MORE_DATA && name.size() <= kLongestValueName) {
             // A longer name was added after the key was measured: grow and ask again.
-            name.resize(2 * kLongestValueName + 2);
+            name.resize(kLongestValueName + 1);
             continue;
         }
         if (result != ERROR_SUCCESS) break;
-        list->Add(QuitarNulos(runtime::FromAnsi(std::string_view(name.data(), nameSize))));
+        list->Add(QuitarNulos(std::wstring(name.data(), nameSize)));
         index = runtime::Increment(index);
         runtime::DoEvents();
     }
@@ -82,10 +80,8 @@ bool BuscarEnColeccion(std::shared_ptr<runtime::Collection> list, std::wstring t
 }
 
 bool ExisteFichero(std::wstring& path) {
-    WIN32_FIND_DATAA record{};
-    const std::string ansi = runtime::ToAnsi(path);
-    const runtime::FindHandle search(FindFirstFileA(ansi.c_str(), &record));
-    path = runtime::FromAnsi(ansi);
+    WIN32_FIND_DATAW record{};
+    const runtime::FindHandle search(FindFirstFileW(path.c_str(), &record));
     return static_cast<bool>(search);
 }
 

@@ -15,8 +15,9 @@ namespace Registro {
 // Opens root\subkey for reading; an empty owner when it cannot be opened.
 runtime::RegistryKey AbrirClave(HKEY root, const std::wstring& subkey);
 
-// Every value name of HKEY_LOCAL_MACHINE\subkey, in enumeration order; an
-// empty list when the key cannot be opened or holds no values.
+// Every value name of HKEY_LOCAL_MACHINE\subkey, in enumeration order and
+// in UTF-16 as stored; an empty list when the key cannot be opened or holds
+// no values.
 std::shared_ptr<runtime::Collection> LeerValoresClave(const std::wstring& subkey);
 
 // The characters of text before its first NUL.
@@ -26,8 +27,9 @@ std::wstring QuitarNulos(const std::wstring& text);
 // the first such item as stored. On false, result is left as it was.
 bool BuscarEnColeccion(std::shared_ptr<runtime::Collection> list, std::wstring text, std::wstring& result);
 
-// True when a file or folder matches path. path is passed to the system in
-// ANSI and afterwards holds that ANSI text read back.
+// True when a file or folder matches path, which goes to the system in UTF-16
+// as it is (a name outside the ANSI code page is not taken for its look-alike)
+// and is left as it was.
 bool ExisteFichero(std::wstring& path);
 
 }  // namespace Registro

@@ -61,22 +61,4 @@ std::wstring Replace(std::wstring_view text, std::wstring_view find, std::wstrin
     return result;
 }
 
-std::string ToAnsi(std::wstring_view text) {
-    if (text.empty()) return std::string();
-    const int wide = CheckedLength(text.size());
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), wide, ansi.data(), size, nullptr, nullptr);
-    return ansi;
-}
-
-std::wstring FromAnsi(std::string_view text) {
-    if (text.empty()) return std::wstring();
-    const int narrow = CheckedLength(text.size());
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, wide.data(), size);
-    return wide;
-}
-
 }  // namespace runtime

@@ -1,4 +1,4 @@
-// String functions on 1-based character positions, and the ANSI boundary.
+// String functions on 1-based character positions.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +25,5 @@ std::wstring Mid(std::wstring_view text, std::int32_t start, std::int32_t length
 
 // Every occurrence of find replaced by replacement, left to right.
 std::wstring Replace(std::wstring_view text, std::wstring_view find, std::wstring_view replacement);
-
-// Conversions with the system's ANSI code page, for the ANSI Windows calls.
-std::string ToAnsi(std::wstring_view text);
-std::wstring FromAnsi(std::string_view text);
 
 }  // namespace runtime

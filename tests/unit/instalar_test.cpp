@@ -392,3 +392,25 @@ TEST_F(Instalar, UnattendedRunsShowNoMessageAndTellTheOutcomeByTheExitCode) {
         }
     }
 }
+
+// Read through the ANSI code page, "\u0141\u00F3d\u017A" would become its look-alike
+// "L\u00F3dz", another folder that here holds an engine too.
+TEST_F(Instalar, AFolderNamedOutsideTheAnsiCodePageIsTheOneUpdated) {
+    const std::wstring lodz = office.Path() + L"\\\u0141\u00F3d\u017A";
+    const std::wstring lookAlike = office.Path() + L"\\L\u00F3dz";
+    for (const std::wstring& root : {lodz, lookAlike}) {
+        for (const wchar_t* folder : {L"", L"\\Microsoft Shared", L"\\Microsoft Shared\\PROOF"}) {
+            ASSERT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr)) << testing::PrintToString(root + folder);
+        }
+        WriteFile(root + L"\\Microsoft Shared\\PROOF\\QUENDOR.DLL", "old engine");
+        WriteFile(root + L"\\Microsoft Shared\\PROOF\\QUENDOR.LEX", "old lexicon");
+    }
+    shared.Fill({lodz + L"\\Microsoft Shared\\Web\\X.DLL"});
+    EXPECT_EQ(0, Run());
+    ASSERT_EQ(1u, host.messages.size());
+    EXPECT_EQ(kSuccess, host.messages[0].text);
+    EXPECT_EQ("new engine", ReadFile(lodz + L"\\Microsoft Shared\\PROOF\\QUENDOR.DLL"));
+    EXPECT_EQ("new lexicon", ReadFile(lodz + L"\\Microsoft Shared\\PROOF\\QUENDOR.LEX"));
+    EXPECT_EQ("old engine", ReadFile(lookAlike + L"\\Microsoft Shared\\PROOF\\QUENDOR.DLL"));
+    EXPECT_EQ("old lexicon", ReadFile(lookAlike + L"\\Microsoft Shared\\PROOF\\QUENDOR.LEX"));
+}

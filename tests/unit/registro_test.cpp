@@ -90,6 +90,22 @@ TEST(LeerValoresClave, LongNamesAndBigDataDoNotHideLaterEntries) {
               Described(ListKey(key)));
 }
 
+// Letters the ANSI code page lacks would come back as look-alikes through the
+// ANSI calls ("\u0141\u00F3d\u017A" as "L\u00F3dz", a fullwidth backslash as "\\"),
+// naming another folder.
+TEST(LeerValoresClave, NamesOutsideTheAnsiCodePageComeBackAsStored) {
+    RegistrySandbox key(L"Unicode");
+    key.Create();
+    const Names names = {
+        L"C:\\Office\uFF3CMicrosoft Shared\\y.dll",
+        L"C:\\\u0141\u00F3d\u017A\\Microsoft Shared\\x.dll",
+        L"D:\\\u65E5\u672C\\\u0416.dll",
+        std::wstring(16383, L'\u0141'),  // the longest name the registry allows, in characters
+    };
+    for (const auto& name : names) key.SetDword(name, 1);
+    EXPECT_EQ(Described(names), Described(ListKey(key)));
+}
+
 TEST(LeerValoresClave, ManyValuesAllListedInOrder) {
     RegistrySandbox key(L"Many");
     key.Create();
@@ -209,5 +225,35 @@ TEST(ExisteFichero, FilesAndFoldersThatExist) {
         std::wstring path = c.path;
         EXPECT_EQ(c.expected, Registro::ExisteFichero(path)) << testing::PrintToString(c.path);
         EXPECT_EQ(c.path, path) << "the caller's path is handed back as it was";
+    }
+}
+
+// The look-alike of a name is another file: each is found only when it exists itself.
+TEST(ExisteFichero, NamesOutsideTheAnsiCodePageAreNotTakenForTheirLookAlikes) {
+    const std::wstring lodz = L"\u0141\u00F3d\u017A";
+    const std::wstring lookAlike = L"L\u00F3dz";
+    for (const bool realOneExists : {true, false}) {
+        TempFolder folder;
+        const std::wstring existing = folder / (realOneExists ? lodz : lookAlike);
+        ASSERT_TRUE(CreateDirectoryW(existing.c_str(), nullptr));
+        testing_support::WriteFile(existing + L"\\QUENDOR.DLL", "engine");
+        ASSERT_TRUE(CreateDirectoryW((folder / L"PROOF").c_str(), nullptr));
+        const struct {
+            std::wstring path;
+            bool expected;
+        } cases[] = {
+            {folder / lodz, realOneExists},
+            {folder / lodz + L"\\QUENDOR.DLL", realOneExists},
+            {folder / lookAlike, !realOneExists},
+            {folder / lookAlike + L"\\QUENDOR.DLL", !realOneExists},
+            // A fullwidth backslash is a letter of a name, not a separator.
+            {folder.Path() + L"\uFF3CPROOF", false},
+        };
+        for (const auto& c : cases) {
+            std::wstring path = c.path;
+            EXPECT_EQ(c.expected, Registro::ExisteFichero(path))
+                << testing::PrintToString(c.path) << (realOneExists ? " beside the real one" : " beside the look-alike");
+            EXPECT_EQ(c.path, path) << "the caller's path is handed back as it was";
+        }
     }
 }

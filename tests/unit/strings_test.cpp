@@ -53,10 +53,3 @@ TEST(Strings, LengthCountsEveryUnitIncludingNul) {
     EXPECT_EQ(0, Len(L""));
     EXPECT_EQ(3, Len(std::wstring(L"a\0b", 3)));
 }
-
-TEST(Strings, AnsiRoundTripKeepsWhatTheCodePageHolds) {
-    const std::wstring text = L"C:\\Arquivos de programas\\Compo\u00F1entes";
-    EXPECT_EQ(text, FromAnsi(ToAnsi(text)));
-    EXPECT_EQ("", ToAnsi(L""));
-    EXPECT_EQ(L"", FromAnsi(""));
-}
