@@ -17,10 +17,18 @@ constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32, 
 // (clbcatq), picture decoding (windowscodecs), the message box's sound
 // (winmm), and what advapi32, ole32 and the shell pull in on Vista and 7
 // (version, userenv, profapi, cryptbase, sspicli, apphelp, propsys, setupapi).
+// For that sound winmm loads its drivers by the bare names of the Drivers32
+// key (wdmaud.drv, the wave mapper msacm32.drv, the MIDI mapper midimap.dll),
+// and the compression manager loads Windows' own codecs from the same key
+// when a sound has to be converted for the device (the .acm files). COM
+// loads by name its resources on XP (comres) and its remote-call helper on 7
+// (rpcrtremote).
 constexpr const wchar_t* kLoadedLaterByName[] = {
-    L"uxtheme.dll", L"dwmapi.dll",  L"msimg32.dll", L"oleacc.dll",  L"clbcatq.dll",   L"windowscodecs.dll",
-    L"winmm.dll",   L"version.dll", L"userenv.dll", L"profapi.dll", L"cryptbase.dll", L"sspicli.dll",
-    L"apphelp.dll", L"propsys.dll", L"setupapi.dll",
+    L"uxtheme.dll",  L"dwmapi.dll",  L"msimg32.dll",  L"oleacc.dll",  L"clbcatq.dll",   L"windowscodecs.dll",
+    L"winmm.dll",    L"version.dll", L"userenv.dll",  L"profapi.dll", L"cryptbase.dll", L"sspicli.dll",
+    L"apphelp.dll",  L"propsys.dll", L"setupapi.dll", L"comres.dll",  L"rpcrtremote.dll",
+    L"wdmaud.drv",   L"msacm32.drv", L"midimap.dll",
+    L"imaadp32.acm", L"msadp32.acm", L"msg711.acm",   L"msgsm32.acm", L"l3codeca.acm",
 };
 // uxtheme takes msimg32 through a delay load, which some loaders resolve
 // through the standard search whatever the default directories say (Wine's

@@ -39,11 +39,20 @@ TEST(RestrictDllSearch, WithoutDefaultDirectoriesTakesLaterDllsFromTheSystemFold
     EXPECT_EQ(0x800u, askedFor) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
     runtime::RestrictDllSearch(nullptr);
     const std::wstring system = runtime::LCase(SystemFolder());
-    for (const wchar_t* name : {L"uxtheme.dll", L"dwmapi.dll", L"msimg32.dll", L"oleacc.dll", L"version.dll",
-                                L"windowscodecs.dll", L"winmm.dll", L"userenv.dll", L"propsys.dll", L"setupapi.dll"}) {
+    // A name this system lacks cannot be planted over: Wine has no wdmaud.drv,
+    // comres.dll or rpcrtremote.dll.
+    int present = 0;
+    for (const wchar_t* name : {
+             L"uxtheme.dll", L"dwmapi.dll", L"msimg32.dll", L"oleacc.dll", L"version.dll", L"windowscodecs.dll",
+             L"winmm.dll", L"userenv.dll", L"propsys.dll", L"setupapi.dll", L"comres.dll", L"rpcrtremote.dll",
+             // the message box's sound: winmm's drivers and the compression manager's codecs
+             L"wdmaud.drv", L"msacm32.drv", L"midimap.dll", L"imaadp32.acm", L"msadp32.acm", L"msg711.acm",
+             L"msgsm32.acm", L"l3codeca.acm"}) {
         if (GetFileAttributesW((system + L'\\' + name).c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        ++present;
         EXPECT_EQ(system + L'\\' + name, ModulePath(name));
     }
+    EXPECT_GE(present, 10) << "too few of the names found in " << testing::PrintToString(system);
 }
 
 TEST(CommonControls, AreVersionSixThroughTheManifest) {
