@@ -23,6 +23,22 @@ inline constexpr ExpectedString kStrings[] = {
     {106, L"Instalando compo\u00F1entes"},
     {107, L"Instalando compo\u00F1entes"},
     {108, L"Brenca"},
+    {109, L"Uso: actualizador.exe [opci\u00F3ns]\n\n"
+          L"/S, /VERYSILENT, /quiet\n\tsen xanelas nin mensaxes\n"
+          L"/SILENT, /passive\n\ts\u00F3 a barra de progreso\n"
+          L"/LOG\n\trexistro no cartafol temporal\n"
+          L"/LOG=ficheiro\n\trexistro nese ficheiro\n"
+          L"/?, /HELP\n\testa axuda\n\n"
+          L"C\u00F3digos de sa\u00EDda:\n"
+          L"0\tactualiz\u00E1ronse os dous ficheiros\n"
+          L"1\tnon se actualizou; nada cambiou\n"
+          L"2\trematou sen instalar\n"
+          L"3\terro de execuci\u00F3n\n"
+          L"4\to corrector non est\u00E1 instalado\n"
+          L"5\tficheiros en uso: peche Office\n"
+          L"6\toutra copia xa est\u00E1 en marcha\n"
+          L"7\ts\u00F3 en parte: volva executalo\n"
+          L"1639\topci\u00F3ns ou rexistro non v\u00E1lidos"},
 };
 
 }  // namespace testing_support
