@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwctype>
+#include <map>
 #include <system_error>
 
 // The only place that holds the PNG writer's code.
@@ -21,6 +22,9 @@ constexpr UINT kAnswerTimeoutMs = 2000;
 constexpr DWORD kPollMs = 20;
 constexpr DWORD kKillWaitMs = 5000;
 constexpr DWORD kForegroundWaitMs = 1000;
+// Where a window's showing is not reported, a window shown for the few
+// milliseconds of some work is still seen.
+constexpr DWORD kShowPollMs = 1;
 
 struct MemoryDcTraits {
     using Handle = HDC;
@@ -48,6 +52,9 @@ private:
     HDC dc_;
     HGDIOBJ previous_;
 };
+
+// The watcher of each hook of this thread: a WinEvent callback is told only its hook.
+std::map<HWINEVENTHOOK, ShowWatcher*> showWatchers;
 
 bool Elapsed(DWORD start, DWORD timeoutMs) { return GetTickCount() - start >= timeoutMs; }
 
@@ -225,7 +232,8 @@ void Process::Detach() noexcept {
     handle_.Reset();
 }
 
-Process Launch(const std::wstring& exePath, const std::wstring& workingFolder, const std::wstring& arguments) {
+Process Launch(const std::wstring& exePath, const std::wstring& workingFolder, const std::wstring& arguments,
+               const std::function<void(DWORD processId)>& beforeStart) {
     JobHandle job(CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -253,8 +261,66 @@ Process Launch(const std::wstring& exePath, const std::wstring& workingFolder, c
     // cleans up.
     if (job && !AssignProcessToJobObject(job.Get(), started.hProcess)) job.Reset();
     Process process(ProcessHandle(started.hProcess), started.dwProcessId, std::move(job));
+    if (beforeStart) beforeStart(started.dwProcessId);
     ResumeThread(thread.Get());
     return process;
+}
+
+ShowWatcher::~ShowWatcher() {
+    if (hook_ == nullptr) return;
+    UnhookWinEvent(hook_);
+    showWatchers.erase(hook_);
+}
+
+Process ShowWatcher::Launch(const std::wstring& exePath, const std::wstring& workingFolder,
+                            const std::wstring& arguments) {
+    return automation::Launch(exePath, workingFolder, arguments, [this](DWORD processId) {
+        processId_ = processId;
+        hook_ = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, nullptr, OnEvent, processId, 0,
+                                WINEVENT_OUTOFCONTEXT);
+        if (hook_ == nullptr) {
+            throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "SetWinEventHook");
+        }
+        showWatchers[hook_] = this;
+    });
+}
+
+bool ShowWatcher::WaitForExit(const Process& process, DWORD timeoutMs, DWORD& exitCode) {
+    const HANDLE handle = process.Handle();
+    const DWORD start = GetTickCount();
+    bool ended = false;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        for (const HWND window : made_) LookAt(window);
+        // Every event of the program was queued here before it ended.
+        if (ended) break;
+        if (Elapsed(start, timeoutMs)) return false;
+        ended = MsgWaitForMultipleObjects(1, &handle, FALSE, kShowPollMs, QS_ALLINPUT) == WAIT_OBJECT_0;
+    }
+    return GetExitCodeProcess(handle, &exitCode) != FALSE;
+}
+
+void CALLBACK ShowWatcher::OnEvent(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child, DWORD,
+                                   DWORD) {
+    const auto watcher = showWatchers.find(hook);
+    if (watcher == showWatchers.end() || object != OBJID_WINDOW || child != CHILDID_SELF) return;
+    if (event == EVENT_OBJECT_SHOW) watcher->second->Record(window);
+    if (event != EVENT_OBJECT_CREATE) return;
+    watcher->second->made_.push_back(window);
+    watcher->second->LookAt(window);
+}
+
+void ShowWatcher::LookAt(HWND window) {
+    DWORD owner = 0;
+    // A handle of a window gone may already name another program's window.
+    if (IsWindowVisible(window) && GetWindowThreadProcessId(window, &owner) && owner == processId_) Record(window);
+}
+
+void ShowWatcher::Record(HWND window) {
+    if (std::ranges::find(seen_, window) != seen_.end()) return;
+    seen_.push_back(window);
+    shown_.push_back(ClassName(window));
 }
 
 std::wstring WindowText(HWND window) {

@@ -59,10 +59,45 @@ private:
     DWORD id_;
 };
 
-// Starts exePath (a full path) without arguments in workingFolder. Throws
-// std::system_error when the program cannot be started.
+// Starts exePath (a full path) with the arguments in workingFolder. Throws
+// std::system_error when the program cannot be started. beforeStart, when
+// given, is called with the process id before the program's first instruction.
 Process Launch(const std::wstring& exePath, const std::wstring& workingFolder,
-               const std::wstring& arguments = std::wstring());
+               const std::wstring& arguments = std::wstring(),
+               const std::function<void(DWORD processId)>& beforeStart = {});
+
+// Every window of one started program that is shown, seen through an
+// out-of-context WinEvent hook set before the program runs. Windows reports
+// each window shown, even for an instant; Wine 8 reports only the windows
+// made, so those are also looked at every millisecond. The events reach this
+// thread only while it handles its messages, as WaitForExit does.
+class ShowWatcher {
+public:
+    ShowWatcher() = default;
+    ~ShowWatcher();
+    ShowWatcher(const ShowWatcher&) = delete;
+    ShowWatcher& operator=(const ShowWatcher&) = delete;
+
+    // Starts the program as Launch does, watched from its start.
+    Process Launch(const std::wstring& exePath, const std::wstring& workingFolder, const std::wstring& arguments);
+    // As Process::WaitForExit, watching meanwhile and handling the events left at the exit.
+    bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD& exitCode);
+    // The class of each window seen shown, once each, in order; empty for a
+    // window gone before its event was handled.
+    const std::vector<std::wstring>& Shown() const noexcept { return shown_; }
+
+private:
+    static void CALLBACK OnEvent(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child,
+                                 DWORD thread, DWORD time);
+    void LookAt(HWND window);
+    void Record(HWND window);
+
+    HWINEVENTHOOK hook_ = nullptr;
+    DWORD processId_ = 0;
+    std::vector<HWND> made_;
+    std::vector<HWND> seen_;
+    std::vector<std::wstring> shown_;
+};
 
 struct ControlInfo {
     HWND hwnd;

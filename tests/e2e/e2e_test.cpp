@@ -4,13 +4,17 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "runtime/handles.h"
 #include "runtime/strings.h"
 #include "tests/e2e/automation.h"
 #include "tests/support/shared_dlls_sandbox.h"
@@ -108,6 +112,59 @@ protected:
             focused = automation::FocusedControl(process->Id());
         }
         return focused;
+    }
+
+    void ExpectUpdated() {
+        EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+    }
+
+    // The names in the proofing folder.
+    std::set<std::wstring> ProofFiles() const {
+        std::set<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        const runtime::FindHandle search(FindFirstFileW(Proof(L"*").c_str(), &found));
+        for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.Get(), &found)) {
+            if (found.cFileName != std::wstring(L".") && found.cFileName != std::wstring(L"..")) {
+                names.insert(found.cFileName);
+            }
+        }
+        return names;
+    }
+
+    // Starts the program with the arguments, waiting for nothing.
+    void Launch(const std::wstring& arguments) {
+        process.emplace(automation::Launch(Program(), work / L"Descargas", arguments));
+    }
+
+    struct WatchedRun {
+        DWORD exitCode = 0xDEAD;
+        std::vector<std::wstring> shown;  // the class of each window shown
+    };
+    // Runs a copy of the program to its end, seeing every window it shows.
+    // Not in `process`, which may hold another copy still running.
+    WatchedRun RunWatched(const std::wstring& arguments) {
+        automation::ShowWatcher watcher;
+        const automation::Process copy = watcher.Launch(Program(), work / L"Descargas", arguments);
+        WatchedRun run;
+        EXPECT_TRUE(watcher.WaitForExit(copy, kTimeout, run.exitCode)) << "the program did not end";
+        run.shown = watcher.Shown();
+        return run;
+    }
+
+    // Entries that keep the installer window up while they are read: 10,000
+    // for a tenth of a second or more, 20,000 for half a second or more.
+    void FillLongList(int entries) {
+        std::vector<std::wstring> names;
+        for (int i = 0; i < entries; ++i) names.push_back(L"C:\\APPS\\" + std::to_wstring(i) + L".dll");
+        shared.Fill(names);
+    }
+
+    // A run no one is there to see: not one window may show, at any moment.
+    DWORD RunUnseen(const std::wstring& arguments) {
+        const WatchedRun run = RunWatched(arguments);
+        EXPECT_TRUE(run.shown.empty()) << "windows shown: " << testing::PrintToString(run.shown);
+        return run.exitCode;
     }
 
     testing_support::TempFolder work;
@@ -437,4 +494,219 @@ TEST_F(EndToEnd, DllsBesideTheProgramAreNeverLoaded) {
         EXPECT_EQ("<missing>", ReadFile(folder + L"\\" + name + L".loaded"))
             << testing::PrintToString(name) << " was loaded from the program's folder";
     }
+}
+
+namespace {
+
+// Holds the file open without sharing it, as a program that has it in use.
+runtime::FileHandle HoldOpen(const std::wstring& path) {
+    return runtime::FileHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool Holds(const std::vector<std::wstring>& names, const std::wstring& name) {
+    return std::ranges::find(names, name) != names.end();
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+bool BecomesForeground(HWND window) {
+    for (DWORD waited = 0; GetForegroundWindow() != window; waited += 20) {
+        if (waited >= kTimeout) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
+    // A window shown by mistake would stay up long enough to be seen.
+    FillLongList(10000);
+    const std::wstring missingFolder = work / L"no such folder";
+    const struct {
+        const char* how;
+        std::wstring arguments;
+        const wchar_t* held;     // an installed file held open without sharing
+        const wchar_t* removed;  // an installed file that is not there
+        DWORD exitCode;
+        const char* engine;
+        const char* lexicon;
+    } runs[] = {
+        {"updated", L"/S", nullptr, nullptr, 0, "new engine", "new lexicon"},
+        {"other spelling", L"/VERYSILENT", nullptr, nullptr, 0, "new engine", "new lexicon"},
+        {"dash and lower case", L"-quiet", nullptr, nullptr, 0, "new engine", "new lexicon"},
+        {"silent wins over progress only", L"/SILENT /s", nullptr, nullptr, 0, "new engine", "new lexicon"},
+        {"no engine installed", L"/S", nullptr, L"QUENDOR.DLL", 4, "<missing>", "old lexicon"},
+        {"engine in use", L"/S", L"QUENDOR.DLL", nullptr, 5, "old engine", "old lexicon"},
+        {"lexicon in use", L"/S", L"QUENDOR.LEX", nullptr, 5, "old engine", "old lexicon"},
+        {"unknown switch", L"/S /X", nullptr, nullptr, 1639, "old engine", "old lexicon"},
+        {"unknown switch first", L"/X /VERYSILENT", nullptr, nullptr, 1639, "old engine", "old lexicon"},
+        {"stray word", L"/S word", nullptr, nullptr, 1639, "old engine", "old lexicon"},
+        {"log in a missing folder", L"/S \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, nullptr, 1639,
+         "old engine", "old lexicon"},
+        {"log that is a folder", L"/S \"/LOG=" + work.Path() + L"\"", nullptr, nullptr, 1639, "old engine",
+         "old lexicon"},
+        {"help", L"/S /?", nullptr, nullptr, 0, "old engine", "old lexicon"},
+        {"help, other spelling", L"-help /quiet", nullptr, nullptr, 0, "old engine", "old lexicon"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.how);
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        if (run.removed != nullptr) {
+            ASSERT_TRUE(DeleteFileW(Proof(run.removed).c_str()));
+        }
+        runtime::FileHandle held;
+        if (run.held != nullptr) {
+            held = HoldOpen(Proof(run.held));
+            ASSERT_TRUE(held);
+        }
+        EXPECT_EQ(run.exitCode, RunUnseen(run.arguments));
+        held.Reset();
+        EXPECT_EQ(run.engine, ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ(run.lexicon, ReadFile(Proof(L"QUENDOR.LEX")));
+        std::set<std::wstring> left = {L"QUENDOR.LEX"};
+        if (run.removed == nullptr) left.insert(L"QUENDOR.DLL");
+        EXPECT_EQ(left, ProofFiles()) << "nothing else is left in the proofing folder";
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missingFolder.c_str()));
+}
+
+// Also the control for the watcher of the silent runs: here it must see windows.
+TEST_F(EndToEnd, PassiveRunsShowTheInstallerWindowAndNoMessage) {
+    // Under Wine the watcher looks every millisecond: a window up for half a
+    // second is seen even while other programs keep this one waiting.
+    FillLongList(20000);
+    for (const wchar_t* arguments : {L"/passive", L"/SILENT"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(arguments)));
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        const WatchedRun run = RunWatched(arguments);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(Holds(run.shown, L"ActualizadorForm")) << testing::PrintToString(run.shown);
+        EXPECT_TRUE(Holds(run.shown, L"msctls_progress32")) << testing::PrintToString(run.shown);
+        EXPECT_FALSE(Holds(run.shown, L"Button")) << "the welcome window's buttons";
+        EXPECT_FALSE(Holds(run.shown, L"#32770")) << "a message box";
+        ExpectUpdated();
+    }
+}
+
+TEST_F(EndToEnd, OneCopyRunsAtATimeAndAKilledCopyBlocksNothing) {
+    const WindowInfo welcome = Start();
+    EXPECT_EQ(6u, RunUnseen(L"/S"));
+
+    // Another window in front, for the next copy to bring the running one before it.
+    const automation::Process other =
+        automation::Launch(automation::ExeFolder() + L"\\bare_window.exe", automation::ExeFolder());
+    const auto bare = automation::WaitForWindow(other.Id(), automation::VisibleWithTitle(L"Bare window"), kTimeout);
+    ASSERT_TRUE(bare.has_value());
+    SetForegroundWindow(bare->hwnd);
+    ASSERT_TRUE(BecomesForeground(bare->hwnd));
+    EXPECT_EQ(6u, RunUnseen(L"")) << "a second copy a person started";
+    EXPECT_TRUE(BecomesForeground(welcome.hwnd)) << "the running copy's welcome window comes to the front";
+    ExpectUnchanged();
+
+    automation::ClickButton(Control(welcome, L"Button", L"Cancelar")->hwnd);
+    EXPECT_EQ(2u, ExitCode());
+    ExpectUnchanged();
+
+    Start();
+    process->Kill();
+    EXPECT_EQ(0u, RunUnseen(L"/S")) << "after a copy that was killed";
+    ExpectUpdated();
+}
+
+TEST_F(EndToEnd, HelpBoxListsTheSwitchesAndExitCodesForAPersonWhoAsksOrMistypes) {
+    const struct {
+        const wchar_t* arguments;
+        DWORD exitCode;
+    } runs[] = {{L"/?", 0}, {L"/HELP", 0}, {L"/X", 1639}, {L"word", 1639}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(run.arguments)));
+        Launch(run.arguments);
+        const auto box = automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+        ASSERT_TRUE(box.has_value()) << "the help box";
+        EXPECT_EQ(kTitle, box->title);
+        const auto text = std::ranges::find_if(box->controls, [](const automation::ControlInfo& control) {
+            return control.className == L"Static" && control.text.find(L"/S") != std::wstring::npos &&
+                   control.text.find(L"1639") != std::wstring::npos;
+        });
+        EXPECT_NE(box->controls.end(), text) << "a text that lists /S and 1639";
+        EXPECT_FALSE(automation::WaitForWindow(process->Id(), IsProgramWindow, 0)) << "no welcome window";
+        const auto ok = automation::FindControl(*box, L"Button", L"OK");
+        ASSERT_TRUE(ok.has_value());
+        automation::ClickButton(ok->hwnd);
+        EXPECT_EQ(run.exitCode, ExitCode());
+        ExpectUnchanged();
+    }
+}
+
+TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
+    const std::wstring proof = work / L"Arquivos de programa com\u00FAns\\Microsoft Shared\\PROOF";
+    for (const std::wstring& folder : {work / L"Arquivos de programa com\u00FAns",
+                                       work / L"Arquivos de programa com\u00FAns\\Microsoft Shared", proof,
+                                       work / L"rexistro con espazos"}) {
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    shared.Clear();
+    shared.Fill({work / L"Arquivos de programa com\u00FAns\\Microsoft Shared\\Web\\X.DLL"});
+    const std::wstring log = work / L"rexistro con espazos\\a.log";
+    const std::wstring logArgument = L"\"/LOG=" + log + L"\"";
+    const std::wstring engine = proof + L"\\QUENDOR.DLL";
+    WriteFile(engine, "old engine");
+    WriteFile(proof + L"\\QUENDOR.LEX", "old lexicon");
+
+    EXPECT_EQ(0u, RunUnseen(L"/S " + logArgument));
+    EXPECT_EQ("new engine", ReadFile(engine));
+    const std::string first = ReadFile(log);
+    {
+        WriteFile(engine, "old engine");
+        const runtime::FileHandle held = HoldOpen(engine);
+        ASSERT_TRUE(held);
+        EXPECT_EQ(5u, RunUnseen(L"/S " + logArgument));
+    }
+    EXPECT_EQ("old engine", ReadFile(engine));
+    const std::string both = ReadFile(log);
+    ASSERT_EQ(first, both.substr(0, first.size())) << "the first run's lines are kept as they were";
+    const std::string second = both.substr(first.size());
+
+    const std::string bom = "\xEF\xBB\xBF";
+    EXPECT_EQ(bom, both.substr(0, 3));
+    EXPECT_EQ(std::string::npos, both.find(bom, 3)) << "one byte-order mark, at the start";
+    ASSERT_TRUE(both.ends_with("\r\n"));
+    // Every line ends in CRLF: split at them, no CR or LF is left.
+    std::vector<std::string> lines;
+    for (std::size_t start = bom.size(), end; start < both.size(); start = end + 2) {
+        end = both.find("\r\n", start);
+        lines.push_back(both.substr(start, end - start));
+    }
+    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  [^\r\n]+)");
+    for (const std::string& text : lines) EXPECT_TRUE(std::regex_match(text, stamped)) << text;
+
+    const auto holds = [](const std::string& text, const std::wstring& part) {
+        return text.find(Utf8(part)) != std::string::npos;
+    };
+    for (const auto& [run, text, outcome] : {std::tuple{"first run", first, L"Remata co c\u00F3digo 0"},
+                                             std::tuple{"second run", second, L"Remata co c\u00F3digo 5"}}) {
+        SCOPED_TRACE(run);
+        EXPECT_TRUE(std::regex_search(text, std::regex(R"(  Actualizador do corrector de galego \d+\.\d+\r\n)")));
+        EXPECT_TRUE(holds(text, L"/S " + logArgument + L"\r\n")) << "the command line, quotes and all";
+        EXPECT_TRUE(holds(text, L"  Modo: silencioso\r\n"));
+        EXPECT_TRUE(holds(text, L"  Cartafol de correcci\u00F3n: " + proof + L"\r\n"));
+        EXPECT_TRUE(holds(text, std::wstring(L"  ") + outcome));
+    }
+    // The in-use run names the Windows error, a sharing violation, and the file.
+    const auto refusal = std::ranges::find_if(lines, [&](const std::string& text) {
+        return text.find(Utf8(L": erro de Windows 32 (")) != std::string::npos;
+    });
+    ASSERT_NE(lines.end(), refusal);
+    EXPECT_TRUE(refusal->ends_with(Utf8(L": " + engine))) << *refusal;
+    EXPECT_NE(std::string::npos, second.find(*refusal + "\r\n")) << "in the second run";
 }
