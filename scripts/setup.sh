@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make ninja-build
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 fonts-wine fonts-liberation
+  wine wine32:i386 wine64 fonts-wine fonts-liberation
   xvfb
   zip unzip osslsigncode openssl nsis
   googletest libstb-dev

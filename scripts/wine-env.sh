@@ -1,12 +1,13 @@
 # Sourced by the project's scripts: a display, the build tree's 32-bit Wine
-# prefix and a persistent wineserver, each started only when missing.
+# prefix (64-bit with "wine_env_start DIR win64") and a persistent wineserver
+# for it, each started only when missing.
 # Call wine_env_stop (or leave it to the EXIT trap) to stop what was started.
 
 wine_env_start() {
-  local build_dir="$1"
+  local build_dir="$1" arch="${2:-win32}"
   mkdir -p "$build_dir"
   export WINEPREFIX="$build_dir/wine"
-  export WINEARCH=win32
+  export WINEARCH="$arch"
   export WINEDEBUG="${WINEDEBUG:--all}"
   export WINEDLLOVERRIDES="mscoree,mshtml="
   started_xvfb=""
@@ -22,7 +23,7 @@ wine_env_start() {
   fi
 
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine: creating the 32-bit prefix in $WINEPREFIX"
+    echo "wine: creating the ${arch#win}-bit prefix in $WINEPREFIX"
     rm -rf "$WINEPREFIX"
     wineboot -i </dev/null >/dev/null 2>&1
     wineserver -w
@@ -42,21 +43,17 @@ wine_env_start() {
   mkdir -p "$build_dir/drive-q"
   [ -e "$WINEPREFIX/dosdevices/q:" ] || ln -s "$build_dir/drive-q" "$WINEPREFIX/dosdevices/q:"
 
-  if ! wineserver_running; then
-    wineserver -p </dev/null >/dev/null 2>&1
+  # "wineserver -p" returns once the server listens on its socket, and exits
+  # with 2 when the prefix has a server already. Looking for the socket file
+  # tells nothing: Debian's server keeps it in a folder of random name and
+  # leaves it behind when it ends.
+  if wineserver -p </dev/null >/dev/null 2>&1; then
     started_wineserver=1
-    for _ in $(seq 50); do wineserver_running && break; sleep 0.1; done
     # Wine's own services start with the first program and live as long as
     # the server; started here, they hold no test's output pipe open.
     wineboot </dev/null >/dev/null 2>&1
   fi
   trap wine_env_stop EXIT
-}
-
-wineserver_running() {
-  local dir
-  dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d' "$WINEPREFIX" | xargs printf '%x')-$(stat -c '%i' "$WINEPREFIX" | xargs printf '%x')"
-  [ -S "$dir/socket" ]
 }
 
 wine_env_stop() {
