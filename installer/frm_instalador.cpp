@@ -80,8 +80,8 @@ void FrmInstalador::Instalar() {
         Show();
         Label1.SetVisible(true);
         std::shared_ptr<runtime::Collection> lista = Registro::LeerValoresClave(kSharedDllKey);
-        runtime::Log(L"Clave de DLL compartidas: " + runtime::NumberText(static_cast<unsigned>(lista->Count())) +
-                     L" nomes");
+        runtime::Log(L"Nomes na clave de DLL compartidas: " +
+                     runtime::NumberText(static_cast<unsigned>(lista->Count())));
         // An empty list stops the bar below: no folder to update.
         if (lista->Count() == 0) fallo = runtime::kExitNothingToUpdate;
         FinalizarProgressBar(ProgressBar1);
