@@ -1,12 +1,14 @@
 // The real program, driven as a user drives it: from its start to the
 // welcome window against a bare window program, from the press of
-// "Seguinte" to the message at 10 and 10,000 shared-DLL entries, and the
-// process's peak working set during the larger installation.
+// "Seguinte" to the message at 10 and 10,000 shared-DLL entries, the
+// process's peak working set during the larger installation, and the silent
+// run from its start to its exit against the bare window program's.
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,85 @@ void StartupBenchmark(const std::wstring& folder) {
     std::printf("| start-up against the bare window | %.2f times |\n", programMedian / bareMedian);
 }
 
+// One program run to its end, timed from its start; nothing when it did not
+// end by itself with exit code 0, which a row of the table then says.
+std::optional<double> SecondsToExit(const std::wstring& measure, const std::wstring& program,
+                                    const std::wstring& folder, const std::wstring& arguments) {
+    const Stopwatch started;
+    automation::Process process = automation::Launch(program, folder, arguments);
+    DWORD exitCode = 0;
+    if (!process.WaitForExit(30000, exitCode)) {
+        std::printf("| %ls | did not end within 30 s |\n", measure.c_str());
+        return std::nullopt;
+    }
+    const double seconds = started.Seconds();
+    if (exitCode != 0) {
+        std::printf("| %ls | ended with exit code %lu |\n", measure.c_str(), exitCode);
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+bool Written(const std::string& bytes) { return !bytes.empty() && bytes != "<missing>"; }
+
+struct Series {
+    std::wstring measure;
+    std::wstring program;
+    std::wstring arguments;
+    std::vector<double> seconds;
+    int failures = 0;
+};
+
+// The silent update with and without its log and the bare window program
+// that closes itself once shown, started in turns; the installed files are
+// old again before each update, so that every run replaces them. Returns the
+// number of failed runs.
+int SilentBenchmark(const std::wstring& folder, const std::wstring& proof, const std::wstring& log) {
+    constexpr int kRuns = 15;
+    const std::wstring updater = folder + L"\\actualizador.exe";
+    const std::string newEngine = testing_support::ReadFile(folder + L"\\QUENDOR.DLL");
+    Series silent{L"silent update, 10 entries, 10 MB lexicon: start to exit", updater, L"/S", {}};
+    Series logged{L"silent update with /LOG, 10 entries, 10 MB lexicon: start to exit", updater,
+                  L"/S \"/LOG=" + log + L"\"", {}};
+    Series bare{L"bare window program: start to exit", folder + L"\\bare_window.exe", L"/close", {}};
+    for (int run = 0; run < kRuns; ++run) {
+        for (Series* series : {&silent, &bare, &logged}) {
+            const bool updates = series != &bare;
+            if (updates) {
+                testing_support::WriteFile(proof + L"\\QUENDOR.DLL", "old");
+                testing_support::WriteFile(proof + L"\\QUENDOR.LEX", "old");
+                DeleteFileW(log.c_str());
+            }
+            std::optional<double> seconds = SecondsToExit(series->measure, series->program, folder, series->arguments);
+            if (seconds && updates && testing_support::ReadFile(proof + L"\\QUENDOR.DLL") != newEngine) {
+                std::printf("| %ls | exit code 0, but the engine was not replaced |\n", series->measure.c_str());
+                seconds.reset();
+            }
+            if (seconds && series == &logged && !Written(testing_support::ReadFile(log))) {
+                std::printf("| %ls | exit code 0, but no log was written |\n", series->measure.c_str());
+                seconds.reset();
+            }
+            if (seconds) {
+                series->seconds.push_back(*seconds);
+            } else {
+                ++series->failures;
+            }
+        }
+    }
+    int failures = 0;
+    for (Series* series : {&silent, &logged, &bare}) {
+        failures += series->failures;
+        if (series->failures > 0) continue;
+        std::ranges::sort(series->seconds);
+        std::printf("| %ls, median of %d | %.3f s |\n", series->measure.c_str(), kRuns, series->seconds[kRuns / 2]);
+    }
+    if (silent.failures == 0 && bare.failures == 0) {
+        std::printf("| silent update against the bare window program | %.2f times |\n",
+                    silent.seconds[kRuns / 2] / bare.seconds[kRuns / 2]);
+    }
+    return failures;
+}
+
 }  // namespace
 
 int main() {
@@ -118,5 +199,9 @@ int main() {
                         static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0));
         }
     }
+
+    shared.Clear();
+    shared.Fill(SharedDllNames(10, work / L"Office"));
+    failures += SilentBenchmark(folder, proof, work / L"actualizador.log");
     return failures;
 }
