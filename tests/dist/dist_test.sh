@@ -23,16 +23,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 trap 'exit 130' INT TERM
 
-passed=0
-failed=0
-check() {  # check "what" command...
-  local what=$1; shift
-  if "$@"; then
-    passed=$((passed + 1)); echo "ok   - $what"
-  else
-    failed=$((failed + 1)); echo "FAIL - $what"
-  fi
-}
+. tests/support/check.sh
 
 # dist.sh's output goes to a log, shown only when its run is checked and fails.
 run_dist() {  # run_dist LOG [VAR=value...]

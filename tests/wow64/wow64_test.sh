@@ -17,16 +17,7 @@ program=$(realpath "$1")
 build_dir=$(realpath "$2")
 export LC_ALL=C
 
-passed=0
-failed=0
-check() {  # check "what" command...
-  local what=$1; shift
-  if "$@"; then
-    passed=$((passed + 1)); echo "ok   - $what"
-  else
-    failed=$((failed + 1)); echo "FAIL - $what"
-  fi
-}
+. "$here/../support/check.sh"
 give_up() { echo "wow64_test: $*"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
 
 [ -f "$program" ] || give_up "$1 not found: build first"
