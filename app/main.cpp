@@ -44,8 +44,8 @@ void Start(const runtime::CommandLine& command) {
     const bool logOpen =
         !command.log || runtime::OpenLog(command.logFile.empty() ? runtime::DefaultLogPath() : command.logFile);
     runtime::LogRunStart(ModeName(command.mode));
+    if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
     if (!command.invalid.empty() || !logOpen) {
-        runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
         ShowHelp();
         runtime::End(runtime::kExitInvalidCommandLine);
     }

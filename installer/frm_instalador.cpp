@@ -70,6 +70,10 @@ void FrmInstalador::Form_Load() {
 void FrmInstalador::Instalar() {
     // What the exit code tells a deployment script when the failure path runs.
     int fallo = runtime::kExitFailed;
+    const auto anotarErro = [](int number) {
+        runtime::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(number)) + L": " +
+                     runtime::ErrorDescription(number));
+    };
     // The one trap of the program: whatever failed, the user gets one message.
     const auto fallar = [this, &fallo] {
         FinalizarProgressBar(ProgressBar1);
@@ -126,12 +130,11 @@ void FrmInstalador::Instalar() {
         fallo = runtime::kExitPartlyReplaced;
         fallar();
     } catch (const runtime::RuntimeError& error) {
-        runtime::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(error.Number())) + L": " +
-                     runtime::ErrorDescription(error.Number()));
+        anotarErro(error.Number());
         fallar();
     } catch (const std::bad_alloc&) {
         // A string or a list that cannot grow: the run-time error "out of memory".
-        runtime::Log(L"Erro de execuci\u00F3n 7: " + std::wstring(runtime::ErrorDescription(runtime::kOutOfMemory)));
+        anotarErro(runtime::kOutOfMemory);
         fallar();
     }
 }

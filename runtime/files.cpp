@@ -30,6 +30,13 @@ int ErrorNumberFor(DWORD error) {
 
 [[noreturn]] void RaiseSystemError(DWORD error) { Raise(ErrorNumberFor(error)); }
 
+// An installed file that Windows refused for a sharing or lock violation is
+// held by another program; any other refusal is raised as it is.
+[[noreturn]] void RaiseForInstalledFile(DWORD error) {
+    if (InUse(error)) throw FileInUse();
+    RaiseSystemError(error);
+}
+
 // Logs the last error with what was being done and to which file, then raises it.
 [[noreturn]] void RaiseLastError(std::wstring_view what, const std::wstring& file) {
     const DWORD error = GetLastError();
@@ -105,8 +112,7 @@ bool CheckReplaceable(const std::wstring& destination) {
     if (!file) {
         const DWORD error = GetLastError();
         LogSystemError(L"Abrir para escribir o ficheiro instalado", error, destination);
-        if (InUse(error)) throw FileInUse();
-        RaiseSystemError(error);
+        RaiseForInstalledFile(error);
     }
     Log(L"Ficheiro instalado " + destination + L": " + SizeText(file.Get()));
     return true;
@@ -148,11 +154,11 @@ TemporaryFile Backup(const std::wstring& installed) {
 // indexer) refuses the move back for a moment; it lets go within a second or
 // so, and the move is tried for that long.
 bool MoveBack(const MoveFunction& move, const std::wstring& backup, const std::wstring& installed) {
-    for (int attempt = 0; attempt <= 20; ++attempt) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
         if (move(backup, installed)) return true;
-        if (attempt < 20) Sleep(50);
+        Sleep(50);
     }
-    return false;
+    return move(backup, installed);
 }
 
 // The copy of the previous contents that could not be put back gets a name a
@@ -217,8 +223,7 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
             }
         }
         if (partly) throw PartlyReplaced(ErrorNumberFor(error));
-        if (InUse(error)) throw FileInUse();
-        RaiseSystemError(error);
+        RaiseForInstalledFile(error);
     }
 }
 

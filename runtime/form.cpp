@@ -186,20 +186,18 @@ void Form::Load() {
                                         outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
     if (window == nullptr) Raise(kOutOfMemory);
 
-    if (!shown) {
-        Form_Load();
-        return;
-    }
-    bigIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXICON));
-    smallIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXSMICON));
-    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
-    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
-    if (!layout_.closable) EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    if (shown) {
+        bigIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXICON));
+        smallIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXSMICON));
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
+        if (!layout_.closable) EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
-    int id = kFirstControlId;
-    for (Control* control : controls_) control->Attach(window, id++);
-    if (defaultButton_ != nullptr) MarkDefault(defaultButton_->Hwnd());
-    focus_ = defaultButton_ != nullptr ? defaultButton_->Hwnd() : nullptr;
+        int id = kFirstControlId;
+        for (Control* control : controls_) control->Attach(window, id++);
+        if (defaultButton_ != nullptr) MarkDefault(defaultButton_->Hwnd());
+        focus_ = defaultButton_ != nullptr ? defaultButton_->Hwnd() : nullptr;
+    }
     Form_Load();
 }
 
