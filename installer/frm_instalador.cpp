@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "registry/registro.h"
@@ -23,6 +24,21 @@ constexpr wchar_t kLexiconFile[] = L"\\QUENDOR.LEX";
 constexpr wchar_t kMessageTitle[] = L"Instalador corrector de galego Brenca";
 constexpr wchar_t kFailureMessage[] = L"Non \u00E9 posible continuar a instalaci\u00F3n";
 constexpr wchar_t kSuccessMessage[] = L"O corrector foi actualizado";
+
+// What the person is told, and what the exit code says, for each way the
+// update ends without failing.
+struct Desenlace {
+    int codigo;
+    int mensaxe;  // in the string table; 0 for the success message
+};
+
+constexpr Desenlace DesenlaceDe(runtime::Update actualizacion) noexcept {
+    switch (actualizacion) {
+    case runtime::Update::kInstalledIsNewer: return {runtime::kExitUpdated, IDS_INSTALLED_NEWER};
+    case runtime::Update::kAtNextRestart: return {runtime::kExitAtNextRestart, IDS_AT_NEXT_RESTART};
+    default: return {runtime::kExitUpdated, 0};
+    }
+}
 
 }  // namespace
 
@@ -70,12 +86,16 @@ void FrmInstalador::Form_Load() {
 void FrmInstalador::Instalar() {
     // What the exit code tells a deployment script when the failure path runs.
     int fallo = runtime::kExitFailed;
+    // Once the files are as they will stay, the outcome is decided: no later
+    // error can make them "unchanged".
+    std::optional<int> decidido;
     const auto anotarErro = [](int number) {
         runtime::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(number)) + L": " +
                      runtime::ErrorDescription(number));
     };
     // The one trap of the program: whatever failed, the user gets one message.
-    const auto fallar = [this, &fallo] {
+    const auto fallar = [this, &fallo, &decidido] {
+        if (decidido) runtime::End(*decidido);
         FinalizarProgressBar(ProgressBar1);
         runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
         runtime::End(fallo);
@@ -108,21 +128,27 @@ void FrmInstalador::Instalar() {
         const bool instalado = Registro::ExisteFichero(motor);
         runtime::Log(instalado ? L"O motor est\u00E1 instalado: " + motor : L"O motor non est\u00E1 instalado: " + motor);
         std::wstring origen = runtime::AppPath();
+        Desenlace desenlace{runtime::kExitNothingToUpdate, 0};
         if (instalado) {
             // A drive root ("D:\") loses its backslash, which the file names bring.
             if (runtime::Len(origen) == 3 && runtime::InStr(1, origen, L"\\") > 1) {
                 origen = runtime::Replace(origen, L"\\", L"");
             }
-            runtime::ReplaceFilesTogether({{origen + kEngineFile, carpeta + kEngineFile},
-                                           {origen + kLexiconFile, carpeta + kLexiconFile}});
+            const runtime::Update actualizacion = runtime::UpdateFiles(
+                {{origen + kEngineFile, carpeta + kEngineFile}, {origen + kLexiconFile, carpeta + kLexiconFile}});
+            desenlace = DesenlaceDe(actualizacion);
+            decidido = desenlace.codigo;
         } else {
             runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
         }
         FinalizarProgressBar(ProgressBar1);
         Hide();
-        if (instalado) runtime::MsgBox(kSuccessMessage, runtime::kInformation, kMessageTitle);
+        if (instalado) {
+            runtime::MsgBox(desenlace.mensaxe != 0 ? runtime::LoadResString(desenlace.mensaxe) : kSuccessMessage,
+                            runtime::kInformation, kMessageTitle);
+        }
         lista.reset();
-        runtime::End(instalado ? runtime::kExitUpdated : runtime::kExitNothingToUpdate);
+        runtime::End(desenlace.codigo);
     } catch (const runtime::FileInUse&) {
         fallo = runtime::kExitFilesInUse;
         fallar();

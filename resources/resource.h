@@ -18,6 +18,13 @@
 #define IDS_INSTALLING 107
 #define IDS_PRODUCT 108
 #define IDS_HELP 109
+#define IDS_IN_USE_BY 120
+#define IDS_IN_USE_BY_ANOTHER 121
+#define IDS_IN_USE_CHOICE 122
+#define IDS_TRY_AGAIN 123
+#define IDS_CONTINUE 124
+#define IDS_INSTALLED_NEWER 125
+#define IDS_AT_NEXT_RESTART 126
 
 // The version people and logs see; the version block says the same.
 #define PROGRAM_VERSION_TEXT "1.00"

@@ -2,8 +2,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
+#include "runtime/file_version.h"
+#include "runtime/files_in_use.h"
 #include "runtime/handles.h"
+#include "runtime/host.h"
 #include "runtime/log.h"
+#include "runtime/restart_queue.h"
+#include "runtime/strings.h"
 
 namespace runtime {
 
@@ -55,6 +62,17 @@ std::wstring SizeText(HANDLE file) {
     return NumberText(static_cast<unsigned long long>(size.QuadPart)) + L" bytes";
 }
 
+// Whoever has just opened a file (a virus scanner, an indexer) lets go of it
+// within a second or so: an action it refuses is tried for that long.
+template <typename Action>
+bool RetriedForASecond(const Action& action) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (action()) return true;
+        Sleep(50);
+    }
+    return action();
+}
+
 // A file of our own beside a destination, deleted when the owner goes
 // unless it has been moved into place.
 class TemporaryFile {
@@ -69,10 +87,17 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     TemporaryFile(TemporaryFile&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
+    // A virus scanner may hold a file it has just seen being written: it is
+    // tried for a second, then left for Windows to delete when it next starts.
     ~TemporaryFile() {
         if (path_.empty()) return;
         SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path_.c_str());
+        if (RetriedForASecond([this] { return DeleteFileW(path_.c_str()) != 0; })) return;
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return;
+        LogSystemError(L"Borrar o ficheiro temporal", GetLastError(), path_);
+        if (MoveFileExW(path_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            Log(L"Borrarase ao reiniciar: " + path_);
+        }
     }
     const std::wstring& Path() const { return path_; }
     void Release() { path_.clear(); }
@@ -88,9 +113,17 @@ void CheckReadable(const std::wstring& source) {
     Log(L"Ficheiro novo " + source + L": " + SizeText(file.Get()));
 }
 
+// Opened only to ask, for writing and deletion, as the move over it will
+// need: a program that holds the file without sharing either, or has it
+// loaded as a DLL, makes Windows refuse with a sharing violation.
+FileHandle OpenToReplace(const std::wstring& destination) {
+    return FileHandle(CreateFileW(destination.c_str(), GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 // Whether destination exists; it must not be read-only, and Windows must let
-// it be opened for writing: a program that holds it open without sharing it,
-// or has it loaded as a DLL, makes that fail with a sharing violation.
+// it be opened to be replaced.
 bool CheckReplaceable(const std::wstring& destination) {
     const DWORD attributes = GetFileAttributesW(destination.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -105,10 +138,7 @@ bool CheckReplaceable(const std::wstring& destination) {
         LogSystemError(L"O ficheiro instalado \u00E9 de s\u00F3 lectura", ERROR_ACCESS_DENIED, destination);
         Raise(kPermissionDenied);
     }
-    // Opened only to ask; nothing is written through this handle.
-    const FileHandle file(CreateFileW(destination.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle file = OpenToReplace(destination);
     if (!file) {
         const DWORD error = GetLastError();
         LogSystemError(L"Abrir para escribir o ficheiro instalado", error, destination);
@@ -119,10 +149,11 @@ bool CheckReplaceable(const std::wstring& destination) {
 }
 
 // Written through to the disk, so that a power cut cannot leave a name
-// pointing at data never written.
+// pointing at data never written. Shared with everyone: a virus scanner
+// opens every new file the moment it is written.
 void Flush(const std::wstring& path) {
-    const FileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file || !FlushFileBuffers(file.Get())) RaiseLastError(L"Gardar no disco", path);
 }
 
@@ -150,17 +181,6 @@ TemporaryFile Backup(const std::wstring& installed) {
     return copy;
 }
 
-// Whoever has just opened the file put in place (a virus scanner, an
-// indexer) refuses the move back for a moment; it lets go within a second or
-// so, and the move is tried for that long.
-bool MoveBack(const MoveFunction& move, const std::wstring& backup, const std::wstring& installed) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        if (move(backup, installed)) return true;
-        Sleep(50);
-    }
-    return move(backup, installed);
-}
-
 // The copy of the previous contents that could not be put back gets a name a
 // person recognises beside the installed file, never over a file already there.
 std::wstring KeepBackup(const std::wstring& backup, const std::wstring& installed) {
@@ -173,6 +193,76 @@ std::wstring KeepBackup(const std::wstring& backup, const std::wstring& installe
     return backup;
 }
 
+// The installed files that other programs hold so that they cannot be
+// replaced now.
+std::vector<std::wstring> HeldFiles(const std::vector<FileReplacement>& replacements) {
+    std::vector<std::wstring> held;
+    for (const FileReplacement& file : replacements) {
+        if (OpenToReplace(file.destination)) continue;
+        const DWORD error = GetLastError();
+        if (!InUse(error)) continue;  // refused for another reason: raised when it is replaced
+        LogSystemError(L"Abrir para substitu\u00EDr o ficheiro instalado", error, file.destination);
+        held.push_back(file.destination);
+    }
+    return held;
+}
+
+bool AnyInstalledIsNewer(const std::vector<FileReplacement>& replacements) {
+    for (const FileReplacement& file : replacements) {
+        const std::optional<std::uint64_t> installed = FileVersion(file.destination);
+        const std::optional<std::uint64_t> incoming = FileVersion(file.source);
+        if (!IsNewer(installed, incoming)) continue;
+        Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
+            L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
+        return true;
+    }
+    return false;
+}
+
+bool AllInPlace(const std::vector<FileReplacement>& replacements) {
+    for (const FileReplacement& file : replacements) {
+        if (!SameContents(file.source, file.destination)) return false;
+    }
+    return true;
+}
+
+// Whether the restart already puts these same new files in place.
+bool AlreadyQueued(const std::vector<FileReplacement>& replacements) {
+    for (const FileReplacement& file : replacements) {
+        const std::optional<std::wstring> queued = QueuedSource(file.destination);
+        if (!queued || !SameContents(file.source, *queued)) return false;
+    }
+    return true;
+}
+
+std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& replacements) {
+    std::vector<std::wstring> destinations;
+    for (const FileReplacement& file : replacements) destinations.push_back(file.destination);
+    return destinations;
+}
+
+// Full copies beside the installed files, queued to be moved over them when
+// Windows next starts, in order, before any program can hold them. All or
+// nothing: what was queued is taken out again when a later one is refused.
+Update QueueForRestart(const std::vector<FileReplacement>& replacements) {
+    const std::vector<std::wstring> destinations = Destinations(replacements);
+    replacementStarted = true;
+    Unqueue(destinations);
+    std::vector<TemporaryFile> staged;
+    for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
+    for (std::size_t i = 0; i < replacements.size(); ++i) {
+        if (!QueueRename(staged[i].Path(), replacements[i].destination)) {
+            LogSystemError(L"Poer na cola do reinicio " + staged[i].Path() + L" sobre", GetLastError(),
+                           replacements[i].destination);
+            Unqueue(destinations);
+            throw FileInUse();
+        }
+        Log(L"Na cola do reinicio: " + staged[i].Path() + L" sobre " + replacements[i].destination);
+    }
+    for (TemporaryFile& file : staged) file.Release();
+    return Update::kAtNextRestart;
+}
+
 }  // namespace
 
 bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
@@ -180,6 +270,80 @@ bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
 }
 
 bool ReplacementStarted() noexcept { return replacementStarted; }
+
+std::wstring ComparablePath(const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return LCase(length > 0 && length < MAX_PATH ? std::wstring(full, length) : path);
+}
+
+bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming) {
+    return installed && incoming && *installed > *incoming;
+}
+
+bool SameContents(const std::wstring& source, const std::wstring& installed) {
+    const FileHandle theirs(CreateFileW(installed.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD refused = theirs ? ERROR_SUCCESS : GetLastError();
+    const FileHandle ours(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!ours) return false;
+    if (!theirs) {
+        if (!InUse(refused)) return false;
+        WIN32_FILE_ATTRIBUTE_DATA held;
+        BY_HANDLE_FILE_INFORMATION incoming;
+        return GetFileAttributesExW(installed.c_str(), GetFileExInfoStandard, &held) &&
+               GetFileInformationByHandle(ours.Get(), &incoming) && held.nFileSizeHigh == incoming.nFileSizeHigh &&
+               held.nFileSizeLow == incoming.nFileSizeLow &&
+               CompareFileTime(&held.ftLastWriteTime, &incoming.ftLastWriteTime) == 0;
+    }
+    std::vector<char> a(64 * 1024);
+    std::vector<char> b(a.size());
+    for (;;) {
+        DWORD readA = 0;
+        DWORD readB = 0;
+        if (!ReadFile(ours.Get(), a.data(), static_cast<DWORD>(a.size()), &readA, nullptr) ||
+            !ReadFile(theirs.Get(), b.data(), static_cast<DWORD>(b.size()), &readB, nullptr) || readA != readB) {
+            return false;
+        }
+        if (readA == 0) return true;
+        if (!std::equal(a.begin(), a.begin() + readA, b.begin())) return false;
+    }
+}
+
+Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
+    for (const FileReplacement& file : replacements) CheckReadable(file.source);
+    const std::vector<std::wstring> destinations = Destinations(replacements);
+    if (AnyInstalledIsNewer(replacements)) {
+        Unqueue(destinations);
+        return Update::kInstalledIsNewer;
+    }
+    if (AllInPlace(replacements)) {
+        Log(L"Os ficheiros instalados xa son os novos: non se cambia nada");
+        Unqueue(destinations);
+        return Update::kAlreadyThere;
+    }
+    if (AlreadyQueued(replacements)) {
+        Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
+        return Update::kAtNextRestart;
+    }
+    while (!HeldFiles(replacements).empty()) {
+        const std::vector<std::wstring> programs = ProgramsUsing(destinations);
+        for (const std::wstring& program : programs) Log(L"Programa que os usa: " + program);
+        switch (AskAboutFilesInUse(programs)) {
+        case InUseAnswer::kTryAgain:
+            continue;
+        case InUseAnswer::kAtNextRestart:
+            return QueueForRestart(replacements);
+        case InUseAnswer::kCancel:
+            throw FileInUse();
+        }
+    }
+    Unqueue(destinations);
+    ReplaceFilesTogether(replacements);
+    return Update::kReplaced;
+}
 
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
@@ -197,7 +361,7 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
     }
 
     for (std::size_t i = 0; i < replacements.size(); ++i) {
-        if (move(staged[i].Path(), replacements[i].destination)) {
+        if (RetriedForASecond([&] { return move(staged[i].Path(), replacements[i].destination); })) {
             staged[i].Release();
             Log(L"Substitu\u00EDdo " + replacements[i].destination);
             continue;
@@ -210,7 +374,7 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
             if (!existed[done]) {
                 DeleteFileW(installed.c_str());
                 Log(L"Desfeito: borrado " + installed);
-            } else if (MoveBack(move, backups[done].Path(), installed)) {
+            } else if (RetriedForASecond([&] { return move(backups[done].Path(), installed); })) {
                 backups[done].Release();
                 Log(L"Desfeito: " + installed + L" volve ter o contido anterior");
             } else {
@@ -223,7 +387,10 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
             }
         }
         if (partly) throw PartlyReplaced(ErrorNumberFor(error));
-        RaiseForInstalledFile(error);
+        // The file could be opened to be replaced a moment ago: whoever
+        // refuses the move now has opened it since.
+        if (InUse(error) || error == ERROR_ACCESS_DENIED) throw FileInUse();
+        RaiseSystemError(error);
     }
 }
 

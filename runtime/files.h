@@ -1,7 +1,10 @@
-// Replacing installed files with new ones, all or nothing.
+// Replacing installed files with new ones, all or nothing, now or at the
+// next restart, and never when what is installed is already as new.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +18,9 @@ struct FileReplacement {
 };
 
 // An installed file is held open by another program: Windows refused to open
-// it for writing, or the move over it, with a sharing or lock violation.
-// Nothing was changed. Run-time error 70, as any refused access.
+// it for writing and deletion, or the move over it, and the update was not
+// put off to the next restart. Nothing was changed. Run-time error 70, as
+// any refused access.
 class FileInUse : public RuntimeError {
 public:
     FileInUse() noexcept : RuntimeError(kPermissionDenied) {}
@@ -30,6 +34,29 @@ public:
     explicit PartlyReplaced(int number) noexcept : RuntimeError(number) {}
 };
 
+// How an update ended, when it did not fail.
+enum class Update {
+    kReplaced,          // the new files are in place
+    kAlreadyThere,      // the installed files were the same: nothing was touched
+    kInstalledIsNewer,  // an installed file has a higher version: nothing was touched
+    kAtNextRestart,     // files in use: Windows puts the new ones in place when it next starts
+};
+
+// Puts the new files in place of the installed ones, deciding first, before
+// anything is written:
+// - nothing is touched when every installed file is the same as its new one
+//   (SameContents), or when an installed file's version is higher than its
+//   new one's (IsNewer);
+// - nothing is queued again when the restart already puts these same new
+//   files in place;
+// - installed files that another program holds (opened without sharing
+//   writing or deletion, or loaded as a DLL) are named to the person, who
+//   may try again, have them replaced at the next restart, or cancel
+//   (FileInUse); an unattended run has them replaced at the next restart;
+// - otherwise they are replaced now, together (ReplaceFilesTogether).
+// Whatever is in place now, the restart is never left to undo it.
+Update UpdateFiles(const std::vector<FileReplacement>& replacements);
+
 // Moves a file over another in one step; false, with the last error set,
 // when it cannot.
 bool MoveInPlace(const std::wstring& from, const std::wstring& to);
@@ -39,7 +66,8 @@ using MoveFunction = std::function<bool(const std::wstring& from, const std::wst
 // - every source must be readable, and every destination writable and not
 //   read-only, before anything is touched;
 // - each source is first copied in full to a temporary file beside its
-//   destination, on disk, then moved over it in one step;
+//   destination, on disk, then moved over it in one step; a move refused
+//   (another program has just opened the file) is tried for a second;
 // - when a later move fails, the destinations already replaced get their
 //   previous contents back, from copies on disk;
 // - no temporary or backup file is left behind, except a copy of previous
@@ -50,6 +78,18 @@ using MoveFunction = std::function<bool(const std::wstring& from, const std::wst
 // refused) or 75. Every step and failure is written to the log.
 // Tests hand in a move of their own to make one fail.
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move = MoveInPlace);
+
+// Whether installed holds what source holds: byte for byte, or, when another
+// program holds installed so that it cannot even be read, the same size and
+// last-write time (a copy keeps its source's time).
+bool SameContents(const std::wstring& source, const std::wstring& installed);
+
+// Whether an installed file's version is higher than its new one's; never
+// when either has none.
+bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming);
+
+// The full path in lower case: the same file whatever the form of its name.
+std::wstring ComparablePath(const std::wstring& path);
 
 // Whether a replacement has begun to write beside the installed files: from
 // then on, ending the program at once could leave them half done.

@@ -64,6 +64,13 @@ struct KernelObjectTraits {
 };
 using KernelObject = UniqueHandle<KernelObjectTraits>;
 
+struct LibraryTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle module) noexcept { FreeLibrary(module); }
+};
+using Library = UniqueHandle<LibraryTraits>;
+
 struct GdiObjectTraits {
     using Handle = HGDIOBJ;
     static Handle Invalid() noexcept { return nullptr; }

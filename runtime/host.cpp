@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <utility>
 #include <vector>
 
 #include "resources/resource.h"
+#include "runtime/handles.h"
 #include "runtime/resources.h"
 
 namespace runtime {
@@ -16,13 +18,36 @@ BOOL CALLBACK DestroyThreadWindow(HWND window, LPARAM) {
     return TRUE;
 }
 
+// Windows writes a box's buttons in its own language; these are Galician,
+// like the rest of the program. Read by the hook while the box comes up.
+std::vector<std::pair<int, std::wstring>> buttonTexts;
+
+LRESULT CALLBACK NameButtons(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(reinterpret_cast<HWND>(wParam), id, text.c_str());
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+struct HookTraits {
+    using Handle = HHOOK;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle hook) noexcept { UnhookWindowsHookEx(hook); }
+};
+
 class WindowsHost final : public Host {
 public:
-    void MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
+    int MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
+        UniqueHandle<HookTraits> hook;
+        if ((style & MB_TYPEMASK) == MB_CANCELTRYCONTINUE) {
+            buttonTexts = {{IDCANCEL, LoadResString(IDS_CANCEL)},
+                           {IDTRYAGAIN, LoadResString(IDS_TRY_AGAIN)},
+                           {IDCONTINUE, LoadResString(IDS_CONTINUE)}};
+            hook.Reset(SetWindowsHookExW(WH_CBT, NameButtons, nullptr, GetCurrentThreadId()));
+        }
         // Owned by the active window of the program, so that the box stays in
         // front of it; with no window shown the box stands alone.
-        MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(),
-                    static_cast<UINT>(style) | MB_OK | MB_SETFOREGROUND);
+        return MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
     }
 
     [[noreturn]] void End(int exitCode) override {
@@ -66,16 +91,37 @@ Host* SetHost(Host* host) noexcept {
 RunMode CurrentRunMode() noexcept { return runMode; }
 void SetRunMode(RunMode mode) noexcept { runMode = mode; }
 
+InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs) {
+    if (CurrentRunMode() != RunMode::kInteractive) return InUseAnswer::kAtNextRestart;
+    std::wstring text = LoadResString(programs.empty() ? IDS_IN_USE_BY_ANOTHER : IDS_IN_USE_BY);
+    if (!programs.empty()) text += L"\n";
+    for (const std::wstring& program : programs) text += L"\n" + program;
+    text += L"\n\n" + LoadResString(IDS_IN_USE_CHOICE);
+    Log(L"Mensaxe: " + text);
+    switch (CurrentHost().MsgBox(text, kExclamation | kCancelTryContinue, LoadResString(IDS_TITLE))) {
+    case kTryAgain:
+        Log(L"Resposta: tentar de novo");
+        return InUseAnswer::kTryAgain;
+    case kContinue:
+        Log(L"Resposta: continuar ao reiniciar");
+        return InUseAnswer::kAtNextRestart;
+    default:
+        Log(L"Resposta: cancelar");
+        return InUseAnswer::kCancel;
+    }
+}
+
 const wchar_t* ExitCodeMeaning(int exitCode) noexcept {
     switch (exitCode) {
-    case kExitUpdated: return L"actualizados os dous ficheiros";
+    case kExitUpdated: return L"o ordenador ten os ficheiros novos, ou un motor m\u00E1is novo";
     case kExitFailed: return L"non foi posible actualizar; os ficheiros non cambiaron";
     case kExitCancelled: return L"rematou sen instalar";
     case kExitRuntimeError: return L"erro de execuci\u00F3n non controlado";
     case kExitNothingToUpdate: return L"nada que actualizar: non se atopou o corrector instalado";
-    case kExitFilesInUse: return L"ficheiros en uso por outro programa; os ficheiros non cambiaron";
+    case kExitFilesInUse: return L"ficheiros en uso por outro programa e non se puideron deixar para o reinicio; os ficheiros non cambiaron";
     case kExitAlreadyRunning: return L"xa se est\u00E1 a executar outra copia do actualizador";
     case kExitPartlyReplaced: return L"actualizado en parte: o motor anterior queda ao car\u00F3n do novo";
+    case kExitAtNextRestart: return L"listo: os ficheiros substit\u00FAense cando se reinicie o ordenador";
     case kExitInvalidCommandLine: return L"li\u00F1a de ordes ou ficheiro de rexistro non v\u00E1lidos";
     default: return L"";
     }

@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "runtime/error.h"
 #include "runtime/log.h"
@@ -23,6 +24,9 @@ enum ExitCode : int {
     kExitFilesInUse = 5,
     kExitAlreadyRunning = 6,
     kExitPartlyReplaced = 7,
+    // What Windows Installer gives when a restart finishes the work, which
+    // deployment tools take as success with a restart pending.
+    kExitAtNextRestart = 3010,
     // What Windows Installer gives for an invalid command line.
     kExitInvalidCommandLine = 1639,
 };
@@ -31,16 +35,28 @@ enum ExitCode : int {
 // progress only; nothing at all.
 enum class RunMode { kInteractive, kPassive, kSilent };
 
+// A message box's buttons and icon, added together.
 enum MsgBoxStyle : int {
+    kCancelTryContinue = 6,
     kCritical = 16,
+    kExclamation = 48,
     kInformation = 64,
+};
+
+// The button a person pressed.
+enum MsgBoxAnswer : int {
+    kOk = 1,
+    kCancel = 2,
+    kTryAgain = 10,
+    kContinue = 11,
 };
 
 class Host {
 public:
     virtual ~Host() = default;
-    // A modal box with one OK button and the icon of the style; returns when dismissed.
-    virtual void MsgBox(const std::wstring& text, int style, const std::wstring& title) = 0;
+    // A modal box with the buttons (one OK button unless the style names
+    // others) and the icon of the style; returns the button pressed.
+    virtual int MsgBox(const std::wstring& text, int style, const std::wstring& title) = 0;
     // Ends the program at once.
     [[noreturn]] virtual void End(int exitCode) = 0;
     // The executable's folder: no trailing backslash except for a drive root.
@@ -62,6 +78,13 @@ inline void MsgBox(const std::wstring& text, int style, const std::wstring& titl
     Log((shown ? L"Mensaxe: " : L"Mensaxe (non se mostra): ") + text);
     if (shown) CurrentHost().MsgBox(text, style, title);
 }
+
+// What to do about installed files that other programs hold.
+enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
+// Names the programs (or says another program holds the files) and asks a
+// person; an unattended run asks no one and has the files replaced at the
+// next restart.
+InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs);
 // What an exit code tells, for the log.
 const wchar_t* ExitCodeMeaning(int exitCode) noexcept;
 [[noreturn]] inline void End(int exitCode) {

@@ -1,5 +1,6 @@
 #include "runtime/system_dlls.h"
 
+#include <optional>
 #include <span>
 #include <string>
 
@@ -62,10 +63,15 @@ HMODULE LoadOrRaise(const wchar_t* name) {
 }
 
 template <typename Function>
+Function Find(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+template <typename Function>
 Function Entry(HMODULE module, const char* name) {
-    const FARPROC address = GetProcAddress(module, name);
-    if (address == nullptr) Raise(kDllFunctionNotFound);
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+    const Function function = Find<Function>(module, name);
+    if (function == nullptr) Raise(kDllFunctionNotFound);
+    return function;
 }
 
 HMODULE Comctl32() {
@@ -120,6 +126,23 @@ HRESULT CreateStreamOnHGlobal(HGLOBAL memory, BOOL deleteOnRelease, IStream** st
 HRESULT OleLoadPicture(IStream* stream, LONG size, BOOL runMode, REFIID interfaceId, void** object) {
     static const auto function = Entry<decltype(&::OleLoadPicture)>(Oleaut32(), "OleLoadPicture");
     return function(stream, size, runMode, interfaceId, object);
+}
+
+const RestartManager* RestartManagerFunctions() {
+    static const std::optional<RestartManager> functions = []() -> std::optional<RestartManager> {
+        // By full path: it is no Known DLL, and where there are no default
+        // directories a load by name would look in the program's folder first.
+        const std::wstring folder = SystemFolder();
+        const HMODULE module = folder.empty() ? nullptr : LoadLibraryExW((folder + L"\\rstrtmgr.dll").c_str(), nullptr, 0);
+        if (module == nullptr) return std::nullopt;
+        const RestartManager found{Find<decltype(&::RmStartSession)>(module, "RmStartSession"),
+                                   Find<decltype(&::RmRegisterResources)>(module, "RmRegisterResources"),
+                                   Find<decltype(&::RmGetList)>(module, "RmGetList"),
+                                   Find<decltype(&::RmEndSession)>(module, "RmEndSession")};
+        if (!found.StartSession || !found.RegisterResources || !found.GetList || !found.EndSession) return std::nullopt;
+        return found;
+    }();
+    return functions ? &*functions : nullptr;
 }
 
 }  // namespace dll

@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 #include <olectl.h>
+#include <restartmanager.h>
 
 namespace runtime {
 
@@ -36,6 +37,16 @@ HRESULT OleInitialize();
 HRESULT CreateStreamOnHGlobal(HGLOBAL memory, BOOL deleteOnRelease, IStream** stream);
 // oleaut32
 HRESULT OleLoadPicture(IStream* stream, LONG size, BOOL runMode, REFIID interfaceId, void** object);
+
+// rstrtmgr, which names the programs that use a file: Vista and later, so
+// nullptr where this Windows has none (or lacks one of the functions).
+struct RestartManager {
+    decltype(&::RmStartSession) StartSession;
+    decltype(&::RmRegisterResources) RegisterResources;
+    decltype(&::RmGetList) GetList;
+    decltype(&::RmEndSession) EndSession;
+};
+const RestartManager* RestartManagerFunctions();
 
 }  // namespace dll
 

@@ -17,6 +17,7 @@
 #include "runtime/handles.h"
 #include "runtime/strings.h"
 #include "tests/e2e/automation.h"
+#include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 
@@ -165,6 +166,22 @@ protected:
         const WatchedRun run = RunWatched(arguments);
         EXPECT_TRUE(run.shown.empty()) << "windows shown: " << testing::PrintToString(run.shown);
         return run.exitCode;
+    }
+
+    // Each installed file has one rename queued for the next restart, in
+    // this order, from a copy that holds its new contents.
+    void ExpectQueuedOnce(const std::vector<std::pair<std::wstring, std::string>>& files) {
+        const std::vector<std::wstring> queued = testing_support::RestartQueueSandbox::Queued();
+        std::ptrdiff_t previous = -1;
+        for (const auto& [name, contents] : files) {
+            const std::wstring destination = L"!\\??\\" + Proof(name);
+            EXPECT_EQ(1, std::ranges::count(queued, destination)) << testing::PrintToString(queued);
+            const auto at = std::ranges::find(queued, destination);
+            if (at == queued.end() || at == queued.begin()) continue;
+            EXPECT_LT(previous, at - queued.begin()) << "the engine first";
+            previous = at - queued.begin();
+            EXPECT_EQ(contents, ReadFile((at - 1)->substr(4))) << testing::PrintToString(*(at - 1));
+        }
     }
 
     testing_support::TempFolder work;
@@ -498,10 +515,17 @@ TEST_F(EndToEnd, DllsBesideTheProgramAreNeverLoaded) {
 
 namespace {
 
-// Holds the file open without sharing it, as a program that has it in use.
-runtime::FileHandle HoldOpen(const std::wstring& path) {
+// Holds the file open, as a program that has it in use: without sharing it,
+// unless told otherwise.
+runtime::FileHandle HoldOpen(const std::wstring& path, DWORD sharing = 0) {
     return runtime::FileHandle(
-        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FILETIME LastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
 }
 
 bool Holds(const std::vector<std::wstring>& names, const std::wstring& name) {
@@ -530,42 +554,61 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
     // A window shown by mistake would stay up long enough to be seen.
     FillLongList(10000);
     const std::wstring missingFolder = work / L"no such folder";
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    constexpr DWORD kShareNone = 0;
     const struct {
         const char* how;
         std::wstring arguments;
-        const wchar_t* held;     // an installed file held open without sharing
+        const wchar_t* held;     // an installed file held open by another program
+        DWORD sharing;           // what that program shares
         const wchar_t* removed;  // an installed file that is not there
+        bool installedAsNew;     // the installed files are copies of the new ones
         DWORD exitCode;
         const char* engine;
         const char* lexicon;
     } runs[] = {
-        {"updated", L"/S", nullptr, nullptr, 0, "new engine", "new lexicon"},
-        {"other spelling", L"/VERYSILENT", nullptr, nullptr, 0, "new engine", "new lexicon"},
-        {"dash and lower case", L"-quiet", nullptr, nullptr, 0, "new engine", "new lexicon"},
-        {"silent wins over progress only", L"/SILENT /s", nullptr, nullptr, 0, "new engine", "new lexicon"},
-        {"no engine installed", L"/S", nullptr, L"QUENDOR.DLL", 4, "<missing>", "old lexicon"},
-        {"engine in use", L"/S", L"QUENDOR.DLL", nullptr, 5, "old engine", "old lexicon"},
-        {"lexicon in use", L"/S", L"QUENDOR.LEX", nullptr, 5, "old engine", "old lexicon"},
-        {"unknown switch", L"/S /X", nullptr, nullptr, 1639, "old engine", "old lexicon"},
-        {"unknown switch first", L"/X /VERYSILENT", nullptr, nullptr, 1639, "old engine", "old lexicon"},
-        {"stray word", L"/S word", nullptr, nullptr, 1639, "old engine", "old lexicon"},
-        {"log in a missing folder", L"/S \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, nullptr, 1639,
+        {"updated", L"/S", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
+        {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
+        {"dash and lower case", L"-quiet", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
+        {"silent wins over progress only", L"/SILENT /s", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
+        {"no engine installed", L"/S", nullptr, kShareAll, L"QUENDOR.DLL", false, 4, "<missing>", "old lexicon"},
+        // Put off to the next restart: both new files wait beside the old ones.
+        {"engine in use", L"/S", L"QUENDOR.DLL", kShareNone, nullptr, false, 3010, "old engine", "old lexicon"},
+        {"lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, false, 3010, "old engine", "old lexicon"},
+        // Such a reader makes Windows refuse the move over the file, not the copy.
+        {"lexicon read without sharing deletion", L"/S", L"QUENDOR.LEX", FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+         false, 3010, "old engine", "old lexicon"},
+        {"already the new files, the lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, true, 0,
+         "new engine", "new lexicon"},
+        {"unknown switch", L"/S /X", nullptr, kShareAll, nullptr, false, 1639, "old engine", "old lexicon"},
+        {"unknown switch first", L"/X /VERYSILENT", nullptr, kShareAll, nullptr, false, 1639, "old engine", "old lexicon"},
+        {"stray word", L"/S word", nullptr, kShareAll, nullptr, false, 1639, "old engine", "old lexicon"},
+        {"log in a missing folder", L"/S \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll, nullptr, false,
+         1639, "old engine", "old lexicon"},
+        {"log that is a folder", L"/S \"/LOG=" + work.Path() + L"\"", nullptr, kShareAll, nullptr, false, 1639,
          "old engine", "old lexicon"},
-        {"log that is a folder", L"/S \"/LOG=" + work.Path() + L"\"", nullptr, nullptr, 1639, "old engine",
-         "old lexicon"},
-        {"help", L"/S /?", nullptr, nullptr, 0, "old engine", "old lexicon"},
-        {"help, other spelling", L"-help /quiet", nullptr, nullptr, 0, "old engine", "old lexicon"},
+        {"help", L"/S /?", nullptr, kShareAll, nullptr, false, 0, "old engine", "old lexicon"},
+        {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, 0, "old engine", "old lexicon"},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.how);
-        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
-        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        testing_support::RestartQueueSandbox queue;
+        if (run.installedAsNew) {
+            // As an earlier run leaves them: copies keep their source's time.
+            for (const wchar_t* name : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
+                ASSERT_TRUE(CopyFileW((work / (L"Descargas\\" + std::wstring(name))).c_str(), Proof(name).c_str(), FALSE));
+            }
+        } else {
+            WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+            WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        }
         if (run.removed != nullptr) {
             ASSERT_TRUE(DeleteFileW(Proof(run.removed).c_str()));
         }
+        const FILETIME engineTime = LastWriteTime(Proof(L"QUENDOR.DLL"));
         runtime::FileHandle held;
         if (run.held != nullptr) {
-            held = HoldOpen(Proof(run.held));
+            held = HoldOpen(Proof(run.held), run.sharing);
             ASSERT_TRUE(held);
         }
         EXPECT_EQ(run.exitCode, RunUnseen(run.arguments));
@@ -574,7 +617,21 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         EXPECT_EQ(run.lexicon, ReadFile(Proof(L"QUENDOR.LEX")));
         std::set<std::wstring> left = {L"QUENDOR.LEX"};
         if (run.removed == nullptr) left.insert(L"QUENDOR.DLL");
-        EXPECT_EQ(left, ProofFiles()) << "nothing else is left in the proofing folder";
+        std::set<std::wstring> staged = ProofFiles();
+        for (const std::wstring& name : left) staged.erase(name);
+        if (run.exitCode == 3010) {
+            // Each new file waits beside its installed one, queued to be moved over it.
+            const FILETIME after = LastWriteTime(Proof(L"QUENDOR.DLL"));
+            EXPECT_EQ(0, CompareFileTime(&engineTime, &after)) << "the engine untouched";
+            EXPECT_EQ(2u, staged.size()) << testing::PrintToString(staged);
+            ExpectQueuedOnce({{L"QUENDOR.DLL", "new engine"}, {L"QUENDOR.LEX", "new lexicon"}});
+            continue;
+        }
+        if (run.installedAsNew) {
+            const FILETIME after = LastWriteTime(Proof(L"QUENDOR.DLL"));
+            EXPECT_EQ(0, CompareFileTime(&engineTime, &after)) << "nothing rewritten";
+        }
+        EXPECT_TRUE(staged.empty()) << "left in the proofing folder: " << testing::PrintToString(staged);
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missingFolder.c_str()));
 }
@@ -667,10 +724,11 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
     EXPECT_EQ("new engine", ReadFile(engine));
     const std::string first = ReadFile(log);
     {
+        testing_support::RestartQueueSandbox queue;
         WriteFile(engine, "old engine");
         const runtime::FileHandle held = HoldOpen(engine);
         ASSERT_TRUE(held);
-        EXPECT_EQ(5u, RunUnseen(L"/S " + logArgument));
+        EXPECT_EQ(3010u, RunUnseen(L"/S " + logArgument));
     }
     EXPECT_EQ("old engine", ReadFile(engine));
     const std::string both = ReadFile(log);
@@ -694,7 +752,7 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
         return text.find(Utf8(part)) != std::string::npos;
     };
     for (const auto& [run, text, outcome] : {std::tuple{"first run", first, L"Remata co c\u00F3digo 0"},
-                                             std::tuple{"second run", second, L"Remata co c\u00F3digo 5"}}) {
+                                             std::tuple{"second run", second, L"Remata co c\u00F3digo 3010"}}) {
         SCOPED_TRACE(run);
         EXPECT_TRUE(std::regex_search(text, std::regex(R"(  Actualizador do corrector de galego \d+\.\d+\r\n)")));
         EXPECT_TRUE(holds(text, L"/S " + logArgument + L"\r\n")) << "the command line, quotes and all";

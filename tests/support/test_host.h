@@ -30,8 +30,10 @@ public:
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
 
-    void MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
+    int MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
         messages.push_back(ShownMessage{text, style, title, noteState ? noteState() : std::wstring()});
+        if (msgBoxRunsOutOfMemory) throw std::bad_alloc();
+        return answer ? answer() : runtime::kOk;
     }
     [[noreturn]] void End(int exitCode) override { throw ProgramEnded{exitCode}; }
     std::wstring AppPath() override {
@@ -41,6 +43,9 @@ public:
 
     std::vector<ShownMessage> messages;
     std::function<std::wstring()> noteState;
+    // The button the person presses; OK when not set.
+    std::function<int()> answer;
+    bool msgBoxRunsOutOfMemory = false;
     // Finding the executable's folder allocates, as every string does.
     bool appPathRunsOutOfMemory = false;
 

@@ -9,6 +9,7 @@
 #include "runtime/files.h"
 #include "runtime/handles.h"
 #include "runtime/screen.h"
+#include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_host.h"
@@ -190,19 +191,51 @@ TEST_F(Instalar, AReadOnlyInstalledEngineIsRefusedAndNothingChanges) {
 }
 
 // Windows refuses to open it for writing with a sharing violation, as it
-// does for a DLL that a running program has loaded.
-TEST_F(Instalar, AnInstalledFileInUseChangesNothingAndSaysSo) {
-    for (const wchar_t* locked : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
+// does for a DLL that a running program has loaded. The person is asked.
+TEST_F(Instalar, AnInstalledFileInUseIsNamedAndThePersonChooses) {
+    const std::wstring inUse = L"Os ficheiros do corrector est\u00E1n en uso por outro programa.\n\nPeche os programas "
+                               L"que os usan e prema \u00ABTentar de novo\u00BB. Con \u00ABContinuar\u00BB, a "
+                               L"actualizaci\u00F3n remata cando se reinicie o ordenador; con \u00ABCancelar\u00BB, "
+                               L"non se cambia nada.";
+    const struct {
+        const wchar_t* locked;
+        int answer;
+        int exitCode;
+        std::wstring outcome;
+        int outcomeStyle;
+        const char* engine;
+    } cases[] = {
+        {L"QUENDOR.DLL", runtime::kCancel, runtime::kExitFilesInUse, kFailure, 16, "old engine"},
+        {L"QUENDOR.LEX", runtime::kCancel, runtime::kExitFilesInUse, kFailure, 16, "old engine"},
+        {L"QUENDOR.LEX", runtime::kTryAgain, runtime::kExitUpdated, kSuccess, 64, "new engine"},
+        {L"QUENDOR.DLL", runtime::kContinue, runtime::kExitAtNextRestart,
+         L"O corrector actualizarase cando se reinicie o ordenador.", 64, "old engine"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << testing::PrintToString(std::wstring(c.locked)) << ", answer " << c.answer);
+        testing_support::RestartQueueSandbox queue;
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
         host.messages.clear();
         shared.Fill({Entry()});
-        {
-            // Held open by another program without sharing, as a running office suite would.
-            const runtime::FileHandle inUse(
-                CreateFileW(Proof(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-            ASSERT_TRUE(inUse);
-            ExpectOneFailureWithWindowVisible(Run(), runtime::kExitFilesInUse);
-        }
-        ExpectUnchanged();
+        // Held open by another program without sharing, as a running office suite would.
+        runtime::FileHandle held(CreateFileW(Proof(c.locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        // Closed before "Tentar de novo", as a person closes the program.
+        host.answer = [&] {
+            if (c.answer == runtime::kTryAgain) held.Reset();
+            return c.answer;
+        };
+        EXPECT_EQ(c.exitCode, Run());
+        held.Reset();
+        ASSERT_EQ(2u, host.messages.size());
+        EXPECT_EQ(inUse, host.messages[0].text);
+        EXPECT_EQ(48 | 6, host.messages[0].style) << "a warning with Cancelar, Tentar de novo and Continuar";
+        EXPECT_EQ(kTitle, host.messages[0].title);
+        EXPECT_EQ(0u, host.messages[0].state.find(L"visible")) << host.messages[0].state;
+        EXPECT_EQ(c.outcome, host.messages[1].text);
+        EXPECT_EQ(c.outcomeStyle, host.messages[1].style);
+        EXPECT_EQ(c.engine, ReadFile(Proof(L"QUENDOR.DLL")));
+        if (c.exitCode != runtime::kExitAtNextRestart) ExpectNoStrayFiles();
         FrmInstalador::Instance().Unload();
     }
 }
