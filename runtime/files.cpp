@@ -148,24 +148,40 @@ bool CheckReplaceable(const std::wstring& destination) {
     return true;
 }
 
-// Written through to the disk, so that a power cut cannot leave a name
-// pointing at data never written. Shared with everyone: a virus scanner
-// opens every new file the moment it is written.
-void Flush(const std::wstring& path) {
-    const FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file || !FlushFileBuffers(file.Get())) RaiseLastError(L"Gardar no disco", path);
+// Copies source into the file at path, through one handle shared with
+// everyone (a virus scanner opens every new file the moment it appears), and
+// flushes it through that same handle, so that a power cut cannot leave a
+// name pointing at data never written. The copy keeps its source's
+// last-write time, as Windows' own copies do.
+void CopyToDisk(const std::wstring& source, const std::wstring& path) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const FileHandle from(
+        CreateFileW(source.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!from) RaiseLastError(L"Ler", source);
+    const FileHandle to(
+        CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!to) RaiseLastError(L"Escribir", path);
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(from.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+            RaiseLastError(L"Ler", source);
+        }
+        if (read == 0) break;
+        DWORD written = 0;
+        if (!WriteFile(to.Get(), buffer.data(), read, &written, nullptr) || written != read) {
+            RaiseLastError(L"Escribir", path);
+        }
+    }
+    FILETIME written{};
+    if (GetFileTime(from.Get(), nullptr, nullptr, &written)) SetFileTime(to.Get(), nullptr, nullptr, &written);
+    if (!FlushFileBuffers(to.Get())) RaiseLastError(L"Gardar no disco", path);
 }
 
 // A full copy of source in a new temporary file beside destination, on disk.
 TemporaryFile Stage(const std::wstring& source, const std::wstring& destination) {
     TemporaryFile staged(destination);
-    if (!CopyFileW(source.c_str(), staged.Path().c_str(), FALSE)) {
-        RaiseLastError(L"Copiar " + source + L" a", staged.Path());
-    }
-    // A source from read-only media must not make the installed file read-only.
-    SetFileAttributesW(staged.Path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    Flush(staged.Path());
+    CopyToDisk(source, staged.Path());
     Log(L"Copiado " + source + L" a " + staged.Path());
     return staged;
 }
@@ -173,10 +189,7 @@ TemporaryFile Stage(const std::wstring& source, const std::wstring& destination)
 // A copy on disk of what is installed now, to put back if a later file fails.
 TemporaryFile Backup(const std::wstring& installed) {
     TemporaryFile copy(installed);
-    if (!CopyFileW(installed.c_str(), copy.Path().c_str(), FALSE)) {
-        RaiseLastError(L"Copiar " + installed + L" a", copy.Path());
-    }
-    Flush(copy.Path());
+    CopyToDisk(installed, copy.Path());
     Log(L"Copia do ficheiro instalado " + installed + L" en " + copy.Path());
     return copy;
 }

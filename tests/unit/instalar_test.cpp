@@ -1,11 +1,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "installer/frm_instalador.h"
+#include "runtime/file_version.h"
 #include "runtime/files.h"
 #include "runtime/handles.h"
 #include "runtime/screen.h"
@@ -446,4 +449,89 @@ TEST_F(Instalar, AFolderNamedOutsideTheAnsiCodePageIsTheOneUpdated) {
     EXPECT_EQ("new lexicon", ReadFile(lodz + L"\\Microsoft Shared\\PROOF\\QUENDOR.LEX"));
     EXPECT_EQ("old engine", ReadFile(lookAlike + L"\\Microsoft Shared\\PROOF\\QUENDOR.DLL"));
     EXPECT_EQ("old lexicon", ReadFile(lookAlike + L"\\Microsoft Shared\\PROOF\\QUENDOR.LEX"));
+}
+
+TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
+    shared.Fill({Entry()});
+    // The success message itself runs out of memory.
+    host.msgBoxRunsOutOfMemory = true;
+    EXPECT_EQ(runtime::kExitUpdated, Run());
+    ASSERT_EQ(1u, host.messages.size()) << "no failure message after it";
+    EXPECT_EQ(kSuccess, host.messages[0].text);
+    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+}
+
+// The installed file counts as the new one byte for byte; held by another
+// program so that it cannot be read, by size and last-write time.
+TEST(UpdateRules, SameContents) {
+    TempFolder folder;
+    const std::wstring incoming = folder / L"new";
+    const std::wstring installed = folder / L"installed";
+    WriteFile(incoming, "new lexicon");
+    const struct {
+        const char* how;
+        const char* installed;  // nullptr: a copy, which keeps the new file's time
+        bool held;
+        bool same;
+    } cases[] = {
+        {"a copy", nullptr, false, true},
+        {"the same bytes, written later", "new lexicon", false, true},
+        {"other bytes of the same size", "old lexicon", false, false},
+        {"a longer file", "new lexicon, longer", false, false},
+        {"a copy, held", nullptr, true, true},
+        {"the same bytes written later, held", "new lexicon", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        if (c.installed == nullptr) {
+            ASSERT_TRUE(CopyFileW(incoming.c_str(), installed.c_str(), FALSE));
+        } else {
+            // The clock moves on between the two files.
+            Sleep(20);
+            WriteFile(installed, c.installed);
+        }
+        runtime::FileHandle held;
+        if (c.held) held.Reset(CreateFileW(installed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(c.same, runtime::SameContents(incoming, installed));
+    }
+    EXPECT_FALSE(runtime::SameContents(incoming, folder / L"missing"));
+}
+
+// Only a higher version installed stops the update; equal or missing versions
+// leave it to the contents.
+TEST(UpdateRules, Versions) {
+    constexpr std::uint64_t kOne = 0x0001000000000000;
+    constexpr std::uint64_t kTwo = 0x0002000000000000;
+    const struct {
+        std::optional<std::uint64_t> installed;
+        std::optional<std::uint64_t> incoming;
+        bool newer;
+    } rules[] = {
+        {kTwo, kOne, true}, {kOne, kOne, false}, {kOne, kTwo, false},
+        {std::nullopt, kOne, false}, {kTwo, std::nullopt, false}, {std::nullopt, std::nullopt, false},
+    };
+    for (const auto& rule : rules) EXPECT_EQ(rule.newer, runtime::IsNewer(rule.installed, rule.incoming));
+
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+    TempFolder text;
+    WriteFile(text / L"QUENDOR.DLL", "new engine");
+    const struct {
+        std::wstring file;
+        std::optional<std::uint64_t> version;
+        std::wstring description;
+    } files[] = {
+        {folder + L"engine_v1.dll", kOne, L"Test speller engine"},
+        {folder + L"engine_v2.dll", kTwo, L"Test speller engine"},
+        {text / L"QUENDOR.DLL", std::nullopt, L""},
+        {text / L"missing.dll", std::nullopt, L""},
+    };
+    for (const auto& file : files) {
+        SCOPED_TRACE(testing::PrintToString(file.file));
+        EXPECT_EQ(file.version, runtime::FileVersion(file.file));
+        EXPECT_EQ(file.description, runtime::FileDescription(file.file));
+    }
+    EXPECT_EQ(L"2.0.0.0", runtime::VersionText(kTwo));
 }
