@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make screenshots: the pictures in docs/, of the program itself on Xvfb,
 # taken by the end-to-end cases that drive it: the welcome window, the
-# installer window, and the two messages.
+# installer window, the two messages, and the question when the speller's
+# files are in use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -10,10 +11,10 @@ unset DISPLAY
 . scripts/wine-env.sh
 wine_env_start "$PWD/build"
 
-pictures=(welcome installer success failure)
+pictures=(welcome installer success failure in-use)
 shots=build/bin/screenshots
 for name in "${pictures[@]}"; do rm -f "$shots/$name.png"; done
-ctest --preset default -R '^EndToEnd\.(WelcomeWindowIsCentredWithEveryTextFromTheTable|SeguinteInstallsAndReportsSuccessWithTheWindowHidden|WithoutTheEngineTheFailureShowsOverTheInstallerWindow)$'
+ctest --preset default -R '^EndToEnd\.(WelcomeWindowIsCentredWithEveryTextFromTheTable|SeguinteInstallsAndReportsSuccessWithTheWindowHidden|WithoutTheEngineTheFailureShowsOverTheInstallerWindow|AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses)$'
 mkdir -p docs
 for name in "${pictures[@]}"; do cp "$shots/$name.png" "docs/$name.png"; done
 ls -l docs/*.png

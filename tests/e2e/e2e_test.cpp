@@ -636,6 +636,78 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missingFolder.c_str()));
 }
 
+// A word processor has the engine loaded and the lexicon open: the person
+// is told who, and chooses.
+TEST_F(EndToEnd, AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses) {
+    const std::wstring engineV1 = automation::ExeFolder() + L"\\engine_v1.dll";
+    const struct {
+        const wchar_t* button;
+        bool closedFirst;  // the person closes the word processor before pressing
+        DWORD exitCode;
+        std::wstring outcome;
+        bool updated;
+    } choices[] = {
+        {L"Tentar de novo", true, 0, kSuccess, true},
+        {L"Continuar", false, 3010, L"O corrector actualizarase cando se reinicie o ordenador.", false},
+        {L"Cancelar", false, 5, kFailure, false},
+    };
+    for (const auto& choice : choices) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(choice.button)));
+        testing_support::RestartQueueSandbox queue;
+        ASSERT_TRUE(CopyFileW(engineV1.c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        automation::Process word = automation::Launch(automation::ExeFolder() + L"\\word_processor.exe", work.Path(),
+                                                      L"\"" + Proof(L"QUENDOR.DLL") + L"\" \"" + Proof(L"QUENDOR.LEX") + L"\"");
+        for (int i = 0; i < 500 && HoldOpen(Proof(L"QUENDOR.LEX"), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE); ++i) Sleep(10);
+        ASSERT_TRUE(word.Running());
+
+        automation::ClickButton(Control(Start(), L"Button", L"Seguinte")->hwnd);
+        const auto box = automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
+        ASSERT_TRUE(box.has_value());
+        const auto text = std::ranges::find_if(box->controls, [](const automation::ControlInfo& control) {
+            return control.text.find(L"Procesador de textos de proba") != std::wstring::npos;
+        });
+        EXPECT_NE(box->controls.end(), text) << "the word processor by its description";
+        for (const wchar_t* button : {L"Cancelar", L"Tentar de novo", L"Continuar"}) {
+            EXPECT_TRUE(Control(*box, L"Button", button).has_value()) << testing::PrintToString(std::wstring(button));
+        }
+        if (choice.closedFirst) {
+            automation::SaveScreenshot(box->hwnd, ScreenshotPath(L"in-use.png"));
+            word.Kill();
+        }
+        automation::ClickButton(Control(*box, L"Button", choice.button)->hwnd);
+        for (int i = 0; i < 500 && IsWindow(box->hwnd); ++i) Sleep(10);
+        AnswerMessage(choice.outcome, L"");
+        EXPECT_EQ(choice.exitCode, ExitCode());
+        word.Kill();
+        if (choice.updated) {
+            ExpectUpdated();
+        } else {
+            EXPECT_EQ(ReadFile(engineV1), ReadFile(Proof(L"QUENDOR.DLL")));
+            EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+        }
+        if (choice.exitCode == 3010) {
+            ExpectQueuedOnce({{L"QUENDOR.DLL", "new engine"}, {L"QUENDOR.LEX", "new lexicon"}});
+        } else {
+            EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), ProofFiles());
+        }
+    }
+}
+
+// Never older: the installed engine of version 2.0 stays, and the person is told.
+TEST_F(EndToEnd, ANewerInstalledEngineIsLeftAsItIs) {
+    const std::wstring engineV2 = automation::ExeFolder() + L"\\engine_v2.dll";
+    ASSERT_TRUE(CopyFileW(engineV2.c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((automation::ExeFolder() + L"\\engine_v1.dll").c_str(),
+                          (work / L"Descargas\\QUENDOR.DLL").c_str(), FALSE));
+    automation::ClickButton(Control(Start(), L"Button", L"Seguinte")->hwnd);
+    AnswerMessage(L"O corrector instalado \u00E9 m\u00E1is novo ca este: non se cambiou nada.", L"");
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ(ReadFile(engineV2), ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+    EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), ProofFiles());
+}
+
 // Also the control for the watcher of the silent runs: here it must see windows.
 TEST_F(EndToEnd, PassiveRunsShowTheInstallerWindowAndNoMessage) {
     // Under Wine the watcher looks every millisecond: a window up for half a
