@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <optional>
 #include <regex>
@@ -522,6 +523,45 @@ runtime::FileHandle HoldOpen(const std::wstring& path, DWORD sharing = 0) {
         CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// Opens every new file that the pattern matches, sharing everything, and
+// holds it for 300 ms, as a virus scanner does with each new file.
+class Scanner {
+public:
+    explicit Scanner(std::wstring folder) : folder_(std::move(folder)), thread_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
+    ~Scanner() {
+        stop_ = true;
+        WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+    int Opened() const { return opened_; }
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<Scanner*>(self)->Scan();
+        return 0;
+    }
+    void Scan() {
+        std::set<std::wstring> seen;
+        std::vector<std::pair<runtime::FileHandle, DWORD>> held;
+        while (!stop_) {
+            WIN32_FIND_DATAW found;
+            const runtime::FindHandle search(FindFirstFileW((folder_ + L"\\QND*").c_str(), &found));
+            for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.Get(), &found)) {
+                if (!seen.insert(found.cFileName).second) continue;
+                runtime::FileHandle file = HoldOpen(folder_ + L"\\" + found.cFileName,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+                if (file) ++opened_, held.emplace_back(std::move(file), GetTickCount());
+            }
+            std::erase_if(held, [](const auto& file) { return GetTickCount() - file.second >= 300; });
+            Sleep(0);
+        }
+    }
+
+    std::wstring folder_;
+    std::atomic<bool> stop_ = false;
+    std::atomic<int> opened_ = 0;
+    runtime::KernelObject thread_;
+};
+
 FILETIME LastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
@@ -563,32 +603,34 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         DWORD sharing;           // what that program shares
         const wchar_t* removed;  // an installed file that is not there
         bool installedAsNew;     // the installed files are copies of the new ones
+        bool scanned;            // a virus scanner opens each new file beside them
         DWORD exitCode;
         const char* engine;
         const char* lexicon;
     } runs[] = {
-        {"updated", L"/S", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
-        {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
-        {"dash and lower case", L"-quiet", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
-        {"silent wins over progress only", L"/SILENT /s", nullptr, kShareAll, nullptr, false, 0, "new engine", "new lexicon"},
-        {"no engine installed", L"/S", nullptr, kShareAll, L"QUENDOR.DLL", false, 4, "<missing>", "old lexicon"},
+        {"updated", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
+        {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
+        {"dash and lower case", L"-quiet", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
+        {"silent wins over progress only", L"/SILENT /s", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
+        {"a scanner opens each new file", L"/S", nullptr, kShareAll, nullptr, false, true, 0, "new engine", "new lexicon"},
+        {"no engine installed", L"/S", nullptr, kShareAll, L"QUENDOR.DLL", false, false, 4, "<missing>", "old lexicon"},
         // Put off to the next restart: both new files wait beside the old ones.
-        {"engine in use", L"/S", L"QUENDOR.DLL", kShareNone, nullptr, false, 3010, "old engine", "old lexicon"},
-        {"lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, false, 3010, "old engine", "old lexicon"},
+        {"engine in use", L"/S", L"QUENDOR.DLL", kShareNone, nullptr, false, false, 3010, "old engine", "old lexicon"},
+        {"lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, false, false, 3010, "old engine", "old lexicon"},
         // Such a reader makes Windows refuse the move over the file, not the copy.
         {"lexicon read without sharing deletion", L"/S", L"QUENDOR.LEX", FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-         false, 3010, "old engine", "old lexicon"},
-        {"already the new files, the lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, true, 0,
+         false, false, 3010, "old engine", "old lexicon"},
+        {"already the new files, the lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, true, false, 0,
          "new engine", "new lexicon"},
-        {"unknown switch", L"/S /X", nullptr, kShareAll, nullptr, false, 1639, "old engine", "old lexicon"},
-        {"unknown switch first", L"/X /VERYSILENT", nullptr, kShareAll, nullptr, false, 1639, "old engine", "old lexicon"},
-        {"stray word", L"/S word", nullptr, kShareAll, nullptr, false, 1639, "old engine", "old lexicon"},
-        {"log in a missing folder", L"/S \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll, nullptr, false,
+        {"unknown switch", L"/S /X", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
+        {"unknown switch first", L"/X /VERYSILENT", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
+        {"stray word", L"/S word", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
+        {"log in a missing folder", L"/S \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll, nullptr, false, false,
          1639, "old engine", "old lexicon"},
-        {"log that is a folder", L"/S \"/LOG=" + work.Path() + L"\"", nullptr, kShareAll, nullptr, false, 1639,
+        {"log that is a folder", L"/S \"/LOG=" + work.Path() + L"\"", nullptr, kShareAll, nullptr, false, false, 1639,
          "old engine", "old lexicon"},
-        {"help", L"/S /?", nullptr, kShareAll, nullptr, false, 0, "old engine", "old lexicon"},
-        {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, 0, "old engine", "old lexicon"},
+        {"help", L"/S /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
+        {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.how);
@@ -611,7 +653,13 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
             held = HoldOpen(Proof(run.held), run.sharing);
             ASSERT_TRUE(held);
         }
+        std::optional<Scanner> scanner;
+        if (run.scanned) scanner.emplace(work / L"Office\\Microsoft Shared\\PROOF");
         EXPECT_EQ(run.exitCode, RunUnseen(run.arguments));
+        if (scanner) {
+            EXPECT_LE(2, scanner->Opened()) << "new files opened by the scanner";
+        }
+        scanner.reset();
         held.Reset();
         EXPECT_EQ(run.engine, ReadFile(Proof(L"QUENDOR.DLL")));
         EXPECT_EQ(run.lexicon, ReadFile(Proof(L"QUENDOR.LEX")));
