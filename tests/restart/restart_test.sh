@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The update finished by a restart: while a word processor holds the engine,
+# a silent run queues both new files for the next restart and ends with 3010;
+# a second run queues nothing more; the restart puts both in place.
+#
+#   restart_test.sh <actualizador.exe> <word_processor.exe> <engine_v1.dll> <build dir>
+#
+# The restart ends every program of the prefix, so the case has a prefix, a
+# wineserver and a display of its own (<build dir>/restart/wine, created once
+# and reused): the cases that run at the same time on the shared prefix never
+# see it. Wine carries out the queued renames when the prefix starts again.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+program=$(realpath "$1")
+word_processor=$(realpath "$2")
+engine_v1=$(realpath "$3")
+build_dir=$(realpath "$4")
+export LC_ALL=C
+
+. "$here/../support/check.sh"
+unset DISPLAY
+. "$here/../../scripts/wine-env.sh"
+wine_env_start "$build_dir/restart"
+drive_c=$WINEPREFIX/drive_c
+
+key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
+entry='C:\Office\Microsoft Shared\Web\X.DLL'
+proof="$drive_c/Office/Microsoft Shared/PROOF"
+downloads="$drive_c/Descargas"
+session='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
+
+clean_up() {
+  wineserver -k 2>/dev/null
+  wine reg delete "$key" /v "$entry" /f >/dev/null 2>&1
+  wine reg delete "$session" /v PendingFileRenameOperations /f >/dev/null 2>&1
+  rm -rf "$drive_c/Office" "$downloads"
+}
+trap 'clean_up; wine_env_stop' EXIT
+clean_up
+
+mkdir -p "$proof" "$downloads"
+cp "$engine_v1" "$proof/QUENDOR.DLL"
+printf 'QUENDOR.LEX vello\r\n' >"$proof/QUENDOR.LEX"
+printf 'QUENDOR.DLL novo\r\n' >"$downloads/QUENDOR.DLL"
+printf 'QUENDOR.LEX novo\r\n' >"$downloads/QUENDOR.LEX"
+cp "$program" "$downloads/actualizador.exe"
+cp "$word_processor" "$downloads/word_processor.exe"
+wine reg add "$key" /v "$entry" /t REG_DWORD /d 1 /f >/dev/null 2>&1
+
+# The word processor has the engine loaded and holds it open.
+engine='C:\Office\Microsoft Shared\PROOF\QUENDOR.DLL'
+wine 'C:\Descargas\word_processor.exe' "$engine" "$engine" </dev/null >/dev/null 2>&1 &
+# Held without sharing, the file cannot even be read.
+held() { ! wine cmd /c "type \"$engine\" >nul" </dev/null >/dev/null 2>&1; }
+for _ in $(seq 100); do held && break; sleep 0.1; done
+check "the word processor holds the engine" held
+
+queue() { wine reg query "$session" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep PendingFileRenameOperations; }
+staged() { ls "$proof" | grep -c '^QND'; }
+run() {
+  timeout 120 wine 'C:\Descargas\actualizador.exe' /S '/LOG=C:\Descargas\actualizador.log' </dev/null >/dev/null 2>&1
+}
+# Only the low 8 bits of the exit code reach this shell: 3010 arrives as 194.
+run
+code=$?
+check "the silent run ends with 3010 (got $code, 194 here)" test "$code" = 194
+check "its log says so" grep -qF "Remata co código 3010:" "$downloads/actualizador.log"
+first=$(queue)
+for name in QUENDOR.DLL QUENDOR.LEX; do
+  check "the queue replaces $name" grep -qF "!\\??\\C:\\Office\\Microsoft Shared\\PROOF\\$name" <<<"$first"
+done
+check "the engine is still the old one" cmp -s "$engine_v1" "$proof/QUENDOR.DLL"
+check "two new files wait beside the old ones" test "$(staged)" = 2
+
+run
+code=$?
+check "a second run ends with 3010 too (got $code)" test "$code" = 194
+check "and queues nothing more" test "$(queue)" = "$first"
+check "nor leaves another copy" test "$(staged)" = 2
+
+# The restart: every program ends, and Windows starts again.
+wineserver -k 2>/dev/null
+wineboot -r </dev/null >/dev/null 2>&1
+wineserver -w
+check "after the restart the engine is the new one" cmp -s "$downloads/QUENDOR.DLL" "$proof/QUENDOR.DLL"
+check "and the lexicon too" cmp -s "$downloads/QUENDOR.LEX" "$proof/QUENDOR.LEX"
+check "nothing else is left in the proofing folder" test "$(ls -A "$proof" | tr '\n' ' ')" = "QUENDOR.DLL QUENDOR.LEX "
+check "the queue is empty" test -z "$(queue)"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
