@@ -1,6 +1,7 @@
 // Stands for a word processor that has the speller open: it loads the DLL
 // given first and holds every other file given open without sharing it,
-// until it is ended from outside.
+// until it is ended from outside. Once it holds them all, a file
+// "<its own path>.ready" appears.
 //
 //   word_processor.exe <engine.dll> [file...]
 #include <windows.h>
@@ -14,5 +15,10 @@ int wmain(int argc, wchar_t** argv) {
         held.push_back(CreateFileW(argv[i], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (held.back() == INVALID_HANDLE_VALUE) return 1;
     }
+    wchar_t ready[MAX_PATH + 8];
+    const DWORD length = GetModuleFileNameW(nullptr, ready, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return 1;
+    lstrcatW(ready, L".ready");
+    CloseHandle(CreateFileW(ready, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     for (;;) Sleep(INFINITE);
 }

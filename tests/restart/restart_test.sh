@@ -50,10 +50,8 @@ wine reg add "$key" /v "$entry" /t REG_DWORD /d 1 /f >/dev/null 2>&1
 # The word processor has the engine loaded and holds it open.
 engine='C:\Office\Microsoft Shared\PROOF\QUENDOR.DLL'
 wine 'C:\Descargas\word_processor.exe' "$engine" "$engine" </dev/null >/dev/null 2>&1 &
-# Held without sharing, the file cannot even be read.
-held() { ! wine cmd /c "type \"$engine\" >nul" </dev/null >/dev/null 2>&1; }
-for _ in $(seq 100); do held && break; sleep 0.1; done
-check "the word processor holds the engine" held
+for _ in $(seq 100); do [ -e "$downloads/word_processor.exe.ready" ] && break; sleep 0.1; done
+check "the word processor holds the engine" test -e "$downloads/word_processor.exe.ready"
 
 queue() { wine reg query "$session" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep PendingFileRenameOperations; }
 staged() { ls "$proof" | grep -c '^QND'; }
@@ -65,6 +63,8 @@ run
 code=$?
 check "the silent run ends with 3010 (got $code, 194 here)" test "$code" = 194
 check "its log says so" grep -qF "Remata co código 3010:" "$downloads/actualizador.log"
+check "and that Windows refused the engine for a sharing violation" \
+  grep -qF "erro de Windows 32 (Sharing violation.): $engine" "$downloads/actualizador.log"
 first=$(queue)
 for name in QUENDOR.DLL QUENDOR.LEX; do
   check "the queue replaces $name" grep -qF "!\\??\\C:\\Office\\Microsoft Shared\\PROOF\\$name" <<<"$first"
