@@ -5,29 +5,15 @@ rem administrator rights and no prompt. Put it on the share beside
 rem actualizador.exe, QUENDOR.DLL and QUENDOR.LEX; the computer accounts
 rem (Domain Computers) need to read the share.
 rem
-rem Ends with the updater's exit code (LEME.txt lists them), or 0 without
-rem running it when this PC already holds both new files.
+rem Ends with the updater's exit code (LEME.txt lists them). Safe at every
+rem start: where this PC already holds the new files, or a newer engine, the
+rem updater touches nothing and ends with 0; where a program holds the files,
+rem it has them replaced at the next restart and ends with 3010.
 rem The log is this PC's own: the file that /LOG alone gives SYSTEM. A log
 rem on a share instead, /LOG="\\server\logs\%COMPUTERNAME%.log", needs write
 rem access for the computer accounts.
 setlocal
 set "source=%~dp0"
 
-call :up_to_date "%CommonProgramFiles(x86)%"
-if not errorlevel 1 exit /b 0
-call :up_to_date "%CommonProgramFiles%"
-if not errorlevel 1 exit /b 0
-
 "%source%actualizador.exe" /S /LOG="%SystemRoot%\Temp\actualizador-corrector-galego.log"
 exit /b %ERRORLEVEL%
-
-rem 0 when the proofing folder under the Common Files folder %1 holds the
-rem same engine and lexicon as the share; 1 otherwise, or when %1 is empty
-rem (32-bit Windows has no "Program Files (x86)").
-:up_to_date
-if "%~1"=="" exit /b 1
-"%SystemRoot%\System32\fc.exe" /b "%~1\Microsoft Shared\PROOF\QUENDOR.DLL" "%source%QUENDOR.DLL" >nul 2>&1
-if errorlevel 1 exit /b 1
-"%SystemRoot%\System32\fc.exe" /b "%~1\Microsoft Shared\PROOF\QUENDOR.LEX" "%source%QUENDOR.LEX" >nul 2>&1
-if errorlevel 1 exit /b 1
-exit /b 0

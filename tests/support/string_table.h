@@ -30,15 +30,24 @@ inline constexpr ExpectedString kStrings[] = {
           L"/LOG=ficheiro\n\trexistro nese ficheiro\n"
           L"/?, /HELP\n\testa axuda\n\n"
           L"C\u00F3digos de sa\u00EDda:\n"
-          L"0\tactualiz\u00E1ronse os dous ficheiros\n"
+          L"0\tfeito: ficheiros novos ou motor m\u00E1is novo\n"
           L"1\tnon se actualizou; nada cambiou\n"
           L"2\trematou sen instalar\n"
           L"3\terro de execuci\u00F3n\n"
           L"4\to corrector non est\u00E1 instalado\n"
-          L"5\tficheiros en uso: peche Office\n"
+          L"5\tficheiros en uso; nada cambiou\n"
           L"6\toutra copia xa est\u00E1 en marcha\n"
           L"7\ts\u00F3 en parte: volva executalo\n"
-          L"1639\topci\u00F3ns ou rexistro non v\u00E1lidos"},
+          L"1639\topci\u00F3ns ou rexistro non v\u00E1lidos\n"
+          L"3010\tlisto: remata ao reiniciar o ordenador"},
+    {120, L"Os ficheiros do corrector est\u00E1n en uso por estes programas:"},
+    {121, L"Os ficheiros do corrector est\u00E1n en uso por outro programa."},
+    {122, L"Peche os programas que os usan e prema \u00ABTentar de novo\u00BB. Con \u00ABContinuar\u00BB, a "
+          L"actualizaci\u00F3n remata cando se reinicie o ordenador; con \u00ABCancelar\u00BB, non se cambia nada."},
+    {123, L"Tentar de novo"},
+    {124, L"Continuar"},
+    {125, L"O corrector instalado \u00E9 m\u00E1is novo ca este: non se cambiou nada."},
+    {126, L"O corrector actualizarase cando se reinicie o ordenador."},
 };
 
 }  // namespace testing_support
