@@ -18,6 +18,7 @@
 #define IDS_INSTALLING 107
 #define IDS_PRODUCT 108
 #define IDS_HELP 109
+#define IDS_ALREADY_RUNNING 110
 
 // The version people and logs see; the version block says the same.
 #define PROGRAM_VERSION_TEXT "1.00"

@@ -82,7 +82,20 @@ CommandLine ParseCommandLine(std::wstring_view commandLine) {
         }
     }
     parsed.mode = silent ? RunMode::kSilent : passive ? RunMode::kPassive : RunMode::kInteractive;
+    parsed.namesUnattended = NamesUnattendedSwitch(commandLine);
     return parsed;
+}
+
+bool NamesUnattendedSwitch(std::wstring_view commandLine) {
+    std::wstring name;
+    const std::wstring rest = LCase(commandLine.substr(SkipProgramName(commandLine, name)));
+    // "s" also finds /SILENT.
+    for (const wchar_t* unattended : {L"s", L"verysilent", L"quiet", L"passive"}) {
+        for (const wchar_t* prefix : {L"/", L"-"}) {
+            if (rest.find(std::wstring(prefix) + unattended) != std::wstring::npos) return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace runtime

@@ -64,6 +64,22 @@ struct KernelObjectTraits {
 };
 using KernelObject = UniqueHandle<KernelObjectTraits>;
 
+// Memory that Windows allocated for the caller with LocalAlloc: security descriptors, SID texts.
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle memory) noexcept { LocalFree(memory); }
+};
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+// A SID made by AllocateAndInitializeSid.
+struct SidTraits {
+    using Handle = PSID;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle sid) noexcept { FreeSid(sid); }
+};
+using AllocatedSid = UniqueHandle<SidTraits>;
+
 struct GdiObjectTraits {
     using Handle = HGDIOBJ;
     static Handle Invalid() noexcept { return nullptr; }

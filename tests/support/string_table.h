@@ -28,7 +28,8 @@ inline constexpr ExpectedString kStrings[] = {
           L"/SILENT, /passive\n\ts\u00F3 a barra de progreso\n"
           L"/LOG\n\trexistro no cartafol temporal\n"
           L"/LOG=ficheiro\n\trexistro nese ficheiro\n"
-          L"/?, /HELP\n\testa axuda\n\n"
+          L"/?, /HELP\n\testa axuda\n"
+          L"Se a li\u00F1a leva /S, /VERYSILENT, /quiet, /SILENT ou /passive, a\u00EDnda que estean mal escritos, un erro non mostra esta axuda.\n\n"
           L"C\u00F3digos de sa\u00EDda:\n"
           L"0\tactualiz\u00E1ronse os dous ficheiros\n"
           L"1\tnon se actualizou; nada cambiou\n"
@@ -39,6 +40,7 @@ inline constexpr ExpectedString kStrings[] = {
           L"6\toutra copia xa est\u00E1 en marcha\n"
           L"7\ts\u00F3 en parte: volva executalo\n"
           L"1639\topci\u00F3ns ou rexistro non v\u00E1lidos"},
+    {110, L"O actualizador do corrector xa se est\u00E1 a executar."},
 };
 
 }  // namespace testing_support
