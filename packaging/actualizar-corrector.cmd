@@ -7,7 +7,9 @@ rem (Domain Computers) need to read the share.
 rem
 rem Ends with the updater's exit code (LEME.txt lists them), or 0 without
 rem running it when this PC already holds both new files.
-rem The log is this PC's own: the file that /LOG alone gives SYSTEM. A log
+rem The log is this PC's own, in %SystemRoot%\Logs, made here where it is
+rem missing (XP): only administrators may write there, unlike Windows\Temp,
+rem where any user could put a folder or a link under the log's name. A log
 rem on a share instead, /LOG="\\server\logs\%COMPUTERNAME%.log", needs write
 rem access for the computer accounts.
 setlocal
@@ -18,7 +20,8 @@ if not errorlevel 1 exit /b 0
 call :up_to_date "%CommonProgramFiles%"
 if not errorlevel 1 exit /b 0
 
-"%source%actualizador.exe" /S /LOG="%SystemRoot%\Temp\actualizador-corrector-galego.log"
+if not exist "%SystemRoot%\Logs\" mkdir "%SystemRoot%\Logs"
+"%source%actualizador.exe" /S /LOG="%SystemRoot%\Logs\actualizador-corrector-galego.log"
 exit /b %ERRORLEVEL%
 
 rem 0 when the proofing folder under the Common Files folder %1 holds the
