@@ -89,10 +89,12 @@ CommandLine ParseCommandLine(std::wstring_view commandLine) {
 bool NamesUnattendedSwitch(std::wstring_view commandLine) {
     std::wstring name;
     const std::wstring rest = LCase(commandLine.substr(SkipProgramName(commandLine, name)));
-    // "s" also finds /SILENT.
-    for (const wchar_t* unattended : {L"s", L"verysilent", L"quiet", L"passive"}) {
-        for (const wchar_t* prefix : {L"/", L"-"}) {
-            if (rest.find(std::wstring(prefix) + unattended) != std::wstring::npos) return true;
+    for (std::size_t at = 0; at < rest.size(); ++at) {
+        if (rest[at] != L'/' && rest[at] != L'-') continue;
+        const std::wstring_view after = std::wstring_view(rest).substr(at + 1);
+        // "s" also finds /SILENT.
+        for (const wchar_t* unattended : {L"s", L"verysilent", L"quiet", L"passive"}) {
+            if (after.starts_with(unattended)) return true;
         }
     }
     return false;

@@ -35,25 +35,51 @@ void Append(const std::string& bytes) {
     }
 }
 
-// The local time and its offset from UTC, both from one reading of the clock,
-// so that the offset is the one in force at that moment, summer time included.
-std::wstring Timestamp() {
+// Writes the number's last `width` digits at `at` and moves past them.
+void PutDigits(wchar_t*& at, unsigned number, int width) {
+    for (int i = width - 1; i >= 0; --i, number /= 10) at[i] = static_cast<wchar_t>(L'0' + number % 10);
+    at += width;
+}
+
+// What comes before a line's text: the local time and its offset from UTC,
+// both from one reading of the clock, so that the offset is the one in force
+// at that moment, summer time included; then the process id.
+std::wstring LinePrefix() {
     FILETIME utc;
     GetSystemTimeAsFileTime(&utc);
     FILETIME local = utc;
     if (!FileTimeToLocalFileTime(&utc, &local)) local = utc;
     SYSTEMTIME now{};
+    SYSTEMTIME utcNow{};
     FileTimeToSystemTime(&local, &now);
-    const auto ticks = [](const FILETIME& time) {
-        return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-    };
-    // FILETIME counts 100 ns: 600,000,000 to the minute.
-    const long long offset = (ticks(local) - ticks(utc)) / 600000000;
-    const unsigned long long minutes = static_cast<unsigned long long>(offset < 0 ? -offset : offset);
-    return NumberText(now.wYear, 4) + L"-" + NumberText(now.wMonth, 2) + L"-" + NumberText(now.wDay, 2) + L" " +
-           NumberText(now.wHour, 2) + L":" + NumberText(now.wMinute, 2) + L":" + NumberText(now.wSecond, 2) + L"." +
-           NumberText(now.wMilliseconds, 3) + (offset < 0 ? L"-" : L"+") + NumberText(minutes / 60, 2) + L":" +
-           NumberText(minutes % 60, 2);
+    FileTimeToSystemTime(&utc, &utcNow);
+    // Offsets are under a day: the days differ only across midnight.
+    int offset = (now.wHour - utcNow.wHour) * 60 + now.wMinute - utcNow.wMinute;
+    if (now.wDay != utcNow.wDay) offset += CompareFileTime(&local, &utc) > 0 ? 1440 : -1440;
+    const auto minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);
+    wchar_t text[64];
+    wchar_t* at = text;
+    const auto put = [&at](wchar_t c) { *at++ = c; };
+    PutDigits(at, now.wYear, 4);
+    put(L'-');
+    PutDigits(at, now.wMonth, 2);
+    put(L'-');
+    PutDigits(at, now.wDay, 2);
+    put(L' ');
+    PutDigits(at, now.wHour, 2);
+    put(L':');
+    PutDigits(at, now.wMinute, 2);
+    put(L':');
+    PutDigits(at, now.wSecond, 2);
+    put(L'.');
+    PutDigits(at, now.wMilliseconds, 3);
+    put(offset < 0 ? L'-' : L'+');
+    PutDigits(at, minutes / 60, 2);
+    put(L':');
+    PutDigits(at, minutes % 60, 2);
+    put(L' ');
+    put(L'[');
+    return std::wstring(text, at) + NumberText(GetCurrentProcessId()) + L"]  ";
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -151,7 +177,10 @@ bool LogIsOpen() noexcept { return static_cast<bool>(logFile); }
 void Log(std::wstring_view text) noexcept {
     if (!logFile) return;
     try {
-        Append(Utf8(Timestamp() + L" [" + NumberText(GetCurrentProcessId()) + L"]  " + EscapeLogText(text) + L"\r\n"));
+        std::wstring line = LinePrefix();
+        line += EscapeLogText(text);
+        line += L"\r\n";
+        Append(Utf8(line));
     } catch (const std::bad_alloc&) {
         // A line that cannot be made is left out; the run itself goes on.
     }

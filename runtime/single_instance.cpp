@@ -61,17 +61,32 @@ HANDLE CreateInstanceMutex(const wchar_t* name, PSID administrators) {
     return mutex;
 }
 
-std::wstring SidText(PSID sid) {
+// The holder of the name, for the log, when it is not another copy; empty when it is.
+std::wstring Stranger(const wchar_t* name, DWORD error) {
+    if (error == ERROR_INVALID_HANDLE) return L"un obxecto que non \u00E9 un mutex";
+    // A copy running as SYSTEM lets another administrator read its mutex's
+    // owner, not take the whole of it.
+    const KernelObject held(OpenMutexW(READ_CONTROL, FALSE, name));
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!held || GetSecurityInfo(held.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                 nullptr, &descriptor) != ERROR_SUCCESS) {
+        return L"un mutex de propietario desco\u00F1ecido";
+    }
+    const LocalMemory ownedDescriptor(descriptor);
+    const AllocatedSid system = NtAuthoritySid(1, SECURITY_LOCAL_SYSTEM_RID, 0);
+    const AllocatedSid administrators = NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    const auto is = [owner](const AllocatedSid& sid) { return sid && EqualSid(owner, sid.Get()); };
+    if (owner != nullptr && (is(system) || is(administrators))) return std::wstring();
     wchar_t* text = nullptr;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return L"ning\u00FAn propietario co\u00F1ecido";
-    const LocalMemory owned(text);
-    return text;
+    if (owner == nullptr || !ConvertSidToStringSidW(owner, &text)) return L"un mutex de propietario desco\u00F1ecido";
+    const LocalMemory ownedText(text);
+    return L"un mutex de " + std::wstring(text) + L", que non \u00E9 SYSTEM nin o grupo Administradores";
 }
 
 }  // namespace
 
 SingleInstance::SingleInstance(const wchar_t* name) {
-    const AllocatedSid system = NtAuthoritySid(1, SECURITY_LOCAL_SYSTEM_RID, 0);
     const AllocatedSid administrators = NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
     name_.Reset(CreateInstanceMutex(name, administrators.Get()));
     const DWORD error = GetLastError();
@@ -79,28 +94,12 @@ SingleInstance::SingleInstance(const wchar_t* name) {
         first_ = true;
         return;
     }
-    if (error == ERROR_INVALID_HANDLE) {
-        Log(L"O nome " + std::wstring(name) +
-            L" xa o ten un obxecto que non \u00E9 un mutex: non \u00E9 outra copia do actualizador; segue");
-        first_ = true;
-        return;
-    }
-    // A copy running as SYSTEM lets another administrator read its mutex's
-    // owner, not take the whole of it.
-    const KernelObject held = name_ ? std::move(name_) : KernelObject(OpenMutexW(READ_CONTROL, FALSE, name));
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!held || GetSecurityInfo(held.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                 nullptr, &descriptor) != ERROR_SUCCESS) {
-        owner = nullptr;
-        descriptor = nullptr;
-    }
-    const LocalMemory ownedDescriptor(descriptor);
-    const auto is = [owner](const AllocatedSid& sid) { return sid && EqualSid(owner, sid.Get()); };
-    first_ = owner == nullptr || !(is(system) || is(administrators));
+    name_.Reset();
+    const std::wstring stranger = Stranger(name, error);
+    first_ = !stranger.empty();
     if (first_) {
-        Log(L"O nome " + std::wstring(name) + L" xa o ten un mutex de " + SidText(owner) +
-            L", que non \u00E9 SYSTEM nin o grupo Administradores: non \u00E9 outra copia do actualizador; segue");
+        Log(L"O nome " + std::wstring(name) + L" xa o ten " + stranger +
+            L": non \u00E9 outra copia do actualizador; segue");
     }
 }
 
