@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "app/frm_welcome.h"
 #include "installer/frm_instalador.h"
 #include "resources/resource.h"
@@ -16,9 +14,11 @@
 // The default handler of std::terminate describes the exception on the
 // console, which a windowed program does not have, and brings a symbol
 // demangler of some 40 KB with it. Every exception is caught before it could
-// get there; should one escape all the same, the process just ends.
+// get there; should one escape all the same, the process ends with the code
+// of a run-time error, which a deployment takes as a failure, rather than
+// through abort().
 namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
+void __verbose_terminate_handler() { ExitProcess(runtime::kExitRuntimeError); }
 }  // namespace __gnu_cxx
 
 namespace {
@@ -41,12 +41,15 @@ void ShowHelp() {
 // Everything before the first window: the command line, the log, the other
 // copy. Ends the program unless a person is to be greeted.
 void Start(const runtime::CommandLine& command) {
-    const bool logOpen =
-        !command.log || runtime::OpenLog(command.logFile.empty() ? runtime::DefaultLogPath() : command.logFile);
+    // /LOG alone never stops the run; a file the administrator named must be usable.
+    if (command.log && command.logFile.empty()) runtime::OpenDefaultLog();
+    const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
     runtime::LogRunStart(ModeName(command.mode));
     if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
     if (!command.invalid.empty() || !logOpen) {
-        ShowHelp();
+        // The box waits for someone to close it: only for a person, never for
+        // a line that a script may have meant to be unattended.
+        if (command.mode == runtime::RunMode::kInteractive && !command.namesUnattended) ShowHelp();
         runtime::End(runtime::kExitInvalidCommandLine);
     }
     if (command.help) {
@@ -58,7 +61,11 @@ void Start(const runtime::CommandLine& command) {
     // Held to the end of the program.
     static const runtime::SingleInstance instance;
     if (!instance.First()) {
-        if (command.mode == runtime::RunMode::kInteractive) runtime::BringRunningCopyToFront();
+        // A copy running unseen, or as another user, has nothing to bring forward: a person is told.
+        if (command.mode == runtime::RunMode::kInteractive && !runtime::BringRunningCopyToFront()) {
+            runtime::MsgBox(runtime::LoadResString(IDS_ALREADY_RUNNING), runtime::kInformation,
+                            runtime::LoadResString(IDS_TITLE));
+        }
         runtime::End(runtime::kExitAlreadyRunning);
     }
     // A silent run draws nothing: neither the common controls nor the
@@ -80,6 +87,9 @@ void Start(const runtime::CommandLine& command) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Windows' own boxes (no disk in the drive, a crash report) would wait
+    // for a person that an unattended run does not have.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // The program runs as administrator from a folder that may hold anything
     // a download folder holds, QUENDOR.DLL included.
     runtime::RestrictDllSearch();

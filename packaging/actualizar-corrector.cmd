@@ -9,11 +9,14 @@ rem Ends with the updater's exit code (LEME.txt lists them). Safe at every
 rem start: where this PC already holds the new files, or a newer engine, the
 rem updater touches nothing and ends with 0; where a program holds the files,
 rem it has them replaced at the next restart and ends with 3010.
-rem The log is this PC's own: the file that /LOG alone gives SYSTEM. A log
+rem The log is this PC's own, in %SystemRoot%\Logs, made here where it is
+rem missing (XP): only administrators may write there, unlike Windows\Temp,
+rem where any user could put a folder or a link under the log's name. A log
 rem on a share instead, /LOG="\\server\logs\%COMPUTERNAME%.log", needs write
 rem access for the computer accounts.
 setlocal
 set "source=%~dp0"
 
-"%source%actualizador.exe" /S /LOG="%SystemRoot%\Temp\actualizador-corrector-galego.log"
+if not exist "%SystemRoot%\Logs\" mkdir "%SystemRoot%\Logs"
+"%source%actualizador.exe" /S /LOG="%SystemRoot%\Logs\actualizador-corrector-galego.log"
 exit /b %ERRORLEVEL%

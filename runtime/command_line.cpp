@@ -82,7 +82,22 @@ CommandLine ParseCommandLine(std::wstring_view commandLine) {
         }
     }
     parsed.mode = silent ? RunMode::kSilent : passive ? RunMode::kPassive : RunMode::kInteractive;
+    parsed.namesUnattended = NamesUnattendedSwitch(commandLine);
     return parsed;
+}
+
+bool NamesUnattendedSwitch(std::wstring_view commandLine) {
+    std::wstring name;
+    const std::wstring rest = LCase(commandLine.substr(SkipProgramName(commandLine, name)));
+    for (std::size_t at = 0; at < rest.size(); ++at) {
+        if (rest[at] != L'/' && rest[at] != L'-') continue;
+        const std::wstring_view after = std::wstring_view(rest).substr(at + 1);
+        // "s" also finds /SILENT.
+        for (const wchar_t* unattended : {L"s", L"verysilent", L"quiet", L"passive"}) {
+            if (after.starts_with(unattended)) return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace runtime

@@ -18,6 +18,9 @@ struct CommandLine {
     std::wstring logFile;
     // The first argument that is not a switch of the program; empty when all are.
     std::wstring invalid;
+    // The text after the program's name names an unattended switch somewhere,
+    // however mistyped: no one may be there to close a help box.
+    bool namesUnattended = false;
 };
 
 // The arguments of a whole command line, program name first, split as
@@ -32,5 +35,11 @@ std::vector<std::wstring> SplitCommandLine(std::wstring_view commandLine);
 // Silent wins over progress only, whatever their order: an administrator who
 // asked anywhere for no window gets none. A repeated /LOG keeps the last file.
 CommandLine ParseCommandLine(std::wstring_view commandLine);
+
+// True when the text after the program's name holds /S, /VERYSILENT, /quiet,
+// /SILENT or /passive, with / or -, in any case, even glued to other text
+// ("/S/LOG") or inside a quoted argument ("/S /LOG"). The mode is known only
+// from switches split out cleanly; this tells that a script may have meant one.
+bool NamesUnattendedSwitch(std::wstring_view commandLine);
 
 }  // namespace runtime

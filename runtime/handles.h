@@ -70,6 +70,21 @@ struct LibraryTraits {
     static void Close(Handle module) noexcept { FreeLibrary(module); }
 };
 using Library = UniqueHandle<LibraryTraits>;
+// Memory that Windows allocated for the caller with LocalAlloc: security descriptors, SID texts.
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle memory) noexcept { LocalFree(memory); }
+};
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+// A SID made by AllocateAndInitializeSid.
+struct SidTraits {
+    using Handle = PSID;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle sid) noexcept { FreeSid(sid); }
+};
+using AllocatedSid = UniqueHandle<SidTraits>;
 
 struct GdiObjectTraits {
     using Handle = HGDIOBJ;

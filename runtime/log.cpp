@@ -11,6 +11,10 @@ namespace runtime {
 namespace {
 
 FileHandle logFile;
+// The open log's full path, for its first lines.
+std::wstring logPath;
+// The default log's name when it could not be used and this run logs beside it.
+std::wstring refusedDefaultLog;
 
 std::string Utf8(std::wstring_view text) {
     if (text.empty()) return std::string();
@@ -21,17 +25,78 @@ std::string Utf8(std::wstring_view text) {
     return bytes;
 }
 
+// A write refused or cut short (a full disk) ends the log: what follows a
+// cut line would run into it, and the run itself must go on.
 void Append(const std::string& bytes) {
     DWORD written = 0;
-    WriteFile(logFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    if (!WriteFile(logFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+        logFile.Reset();
+    }
 }
 
-std::wstring Timestamp() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return NumberText(now.wYear, 4) + L"-" + NumberText(now.wMonth, 2) + L"-" + NumberText(now.wDay, 2) + L" " +
-           NumberText(now.wHour, 2) + L":" + NumberText(now.wMinute, 2) + L":" + NumberText(now.wSecond, 2) + L"." +
-           NumberText(now.wMilliseconds, 3);
+// Writes the number's last `width` digits at `at` and moves past them.
+void PutDigits(wchar_t*& at, unsigned number, int width) {
+    for (int i = width - 1; i >= 0; --i, number /= 10) at[i] = static_cast<wchar_t>(L'0' + number % 10);
+    at += width;
+}
+
+// What comes before a line's text: the local time and its offset from UTC,
+// both from one reading of the clock, so that the offset is the one in force
+// at that moment, summer time included; then the process id.
+std::wstring LinePrefix() {
+    FILETIME utc;
+    GetSystemTimeAsFileTime(&utc);
+    FILETIME local = utc;
+    if (!FileTimeToLocalFileTime(&utc, &local)) local = utc;
+    SYSTEMTIME now{};
+    SYSTEMTIME utcNow{};
+    FileTimeToSystemTime(&local, &now);
+    FileTimeToSystemTime(&utc, &utcNow);
+    // Offsets are under a day: the days differ only across midnight.
+    int offset = (now.wHour - utcNow.wHour) * 60 + now.wMinute - utcNow.wMinute;
+    if (now.wDay != utcNow.wDay) offset += CompareFileTime(&local, &utc) > 0 ? 1440 : -1440;
+    const auto minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);
+    wchar_t text[64];
+    wchar_t* at = text;
+    const auto put = [&at](wchar_t c) { *at++ = c; };
+    PutDigits(at, now.wYear, 4);
+    put(L'-');
+    PutDigits(at, now.wMonth, 2);
+    put(L'-');
+    PutDigits(at, now.wDay, 2);
+    put(L' ');
+    PutDigits(at, now.wHour, 2);
+    put(L':');
+    PutDigits(at, now.wMinute, 2);
+    put(L':');
+    PutDigits(at, now.wSecond, 2);
+    put(L'.');
+    PutDigits(at, now.wMilliseconds, 3);
+    put(offset < 0 ? L'-' : L'+');
+    PutDigits(at, minutes / 60, 2);
+    put(L':');
+    PutDigits(at, minutes % 60, 2);
+    put(L' ');
+    put(L'[');
+    return std::wstring(text, at) + NumberText(GetCurrentProcessId()) + L"]  ";
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return path;
+        if (length < full.size()) return full.substr(0, length);
+        full.resize(length);
+    }
+}
+
+std::wstring DefaultLogPath(const std::wstring& suffix) {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    const std::wstring base = length > 0 && length <= MAX_PATH ? std::wstring(folder, length) : std::wstring();
+    return base + L"actualizador-corrector-galego" + suffix + L".log";
 }
 
 std::wstring WindowsText() {
@@ -78,23 +143,33 @@ std::wstring NumberText(unsigned long long number, int width) {
 }
 
 bool OpenLog(const std::wstring& path) {
+    const std::wstring full = FullPath(path);
     // Append only, so that no write can land on what is already there; others
-    // may read it, and another copy of the program may append at once.
-    FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // may read it, and another copy of the program may append at once. A link
+    // is opened as itself, never followed, and then refused below.
+    FileHandle file(CreateFileW(full.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return false;
+    // Checked on the handle, not the name, so that the name cannot change in between.
+    // A device or a pipe has no such facts: there is no link to follow there.
+    BY_HANDLE_FILE_INFORMATION facts{};
+    const bool onDisk = GetFileInformationByHandle(file.Get(), &facts) != FALSE;
+    if (onDisk && ((facts.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+                   facts.nNumberOfLinks > 1)) {
+        return false;
+    }
     logFile = std::move(file);
-    LARGE_INTEGER size{};
+    logPath = full;
     // A byte-order mark tells Notepad of older Windows that the text is UTF-8.
-    if (GetFileSizeEx(logFile.Get(), &size) && size.QuadPart == 0) Append("\xEF\xBB\xBF");
+    if (onDisk && facts.nFileSizeHigh == 0 && facts.nFileSizeLow == 0) Append("\xEF\xBB\xBF");
     return true;
 }
 
-std::wstring DefaultLogPath() {
-    wchar_t folder[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    const std::wstring base = length > 0 && length <= MAX_PATH ? std::wstring(folder, length) : std::wstring();
-    return base + L"actualizador-corrector-galego.log";
+void OpenDefaultLog() {
+    const std::wstring preferred = DefaultLogPath(std::wstring());
+    if (OpenLog(preferred)) return;
+    if (OpenLog(DefaultLogPath(L"-" + NumberText(GetCurrentProcessId())))) refusedDefaultLog = preferred;
 }
 
 bool LogIsOpen() noexcept { return static_cast<bool>(logFile); }
@@ -102,10 +177,35 @@ bool LogIsOpen() noexcept { return static_cast<bool>(logFile); }
 void Log(std::wstring_view text) noexcept {
     if (!logFile) return;
     try {
-        Append(Utf8(Timestamp() + L"  " + std::wstring(text) + L"\r\n"));
+        std::wstring line = LinePrefix();
+        line += EscapeLogText(text);
+        line += L"\r\n";
+        Append(Utf8(line));
     } catch (const std::bad_alloc&) {
         // A line that cannot be made is left out; the run itself goes on.
     }
+}
+
+std::wstring EscapeLogText(std::wstring_view text) {
+    std::wstring escaped;
+    escaped.reserve(text.size());
+    for (const wchar_t c : text) {
+        if (c == L'\r') {
+            escaped += L"\\r";
+        } else if (c == L'\n') {
+            escaped += L"\\n";
+        } else if (c == L'\t') {
+            escaped += L"\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+            escaped += L"\\x";
+            escaped += kHex[c >> 4];
+            escaped += kHex[c & 0xF];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file) noexcept {
@@ -131,6 +231,11 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
 void LogRunStart(std::wstring_view modeName) {
     if (!logFile) return;
     Log(L"Actualizador do corrector de galego " PROGRAM_VERSION_TEXT);
+    Log(L"Ficheiro de rexistro: " + logPath);
+    if (!refusedDefaultLog.empty()) {
+        Log(L"Non se puido usar o ficheiro de rexistro habitual, " + refusedDefaultLog +
+            L": esta execuci\u00F3n rexistra no de enriba");
+    }
     Log(std::wstring(L"Li\u00F1a de ordes: ") + GetCommandLineW());
     Log(std::wstring(L"Modo: ") + std::wstring(modeName));
     Log(WindowsText());

@@ -1,13 +1,16 @@
 #include "runtime/single_instance.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+
 #include "runtime/form.h"
+#include "runtime/log.h"
 
 namespace runtime {
 
 namespace {
-
-// Global: deployments run as SYSTEM in session 0, people in their own session.
-constexpr wchar_t kInstanceName[] = L"Global\\ActualizadorCorrectorGalegoQUENDOR";
 
 struct RunningCopy {
     DWORD processId = 0;
@@ -35,20 +38,79 @@ BOOL CALLBACK FindFrontWindow(HWND window, LPARAM found) {
     return FALSE;
 }
 
-}  // namespace
-
-SingleInstance::SingleInstance() : name_(CreateMutexW(nullptr, FALSE, kInstanceName)) {
-    // A name held by a copy running as another user may be refused to this
-    // one: it is held all the same.
-    first_ = static_cast<bool>(name_) && GetLastError() != ERROR_ALREADY_EXISTS;
+// S-1-5-18 (SYSTEM) with one sub-authority, S-1-5-32-544 (Administrators) with two.
+AllocatedSid NtAuthoritySid(BYTE count, DWORD first, DWORD second) {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, count, first, second, 0, 0, 0, 0, 0, 0, &sid)) sid = nullptr;
+    return AllocatedSid(sid);
 }
 
-void BringRunningCopyToFront() {
+// Owned by the Administrators group whoever runs it, since that is what a
+// later copy looks for: Windows gives an elevated administrator's objects
+// that owner by default, but XP may give them the user, and Wine none.
+HANDLE CreateInstanceMutex(const wchar_t* name, PSID administrators) {
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor, administrators, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    HANDLE mutex = CreateMutexW(&attributes, FALSE, name);
+    // A user without administrator rights (on XP, which does not ask for
+    // them) may not give that owner; such a copy cannot update anything.
+    if (mutex == nullptr && GetLastError() == ERROR_INVALID_OWNER) mutex = CreateMutexW(nullptr, FALSE, name);
+    return mutex;
+}
+
+// The holder of the name, for the log, when it is not another copy; empty when it is.
+std::wstring Stranger(const wchar_t* name, DWORD error) {
+    if (error == ERROR_INVALID_HANDLE) return L"un obxecto que non \u00E9 un mutex";
+    // A copy running as SYSTEM lets another administrator read its mutex's
+    // owner, not take the whole of it.
+    const KernelObject held(OpenMutexW(READ_CONTROL, FALSE, name));
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!held || GetSecurityInfo(held.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                 nullptr, &descriptor) != ERROR_SUCCESS) {
+        return L"un mutex de propietario desco\u00F1ecido";
+    }
+    const LocalMemory ownedDescriptor(descriptor);
+    const AllocatedSid system = NtAuthoritySid(1, SECURITY_LOCAL_SYSTEM_RID, 0);
+    const AllocatedSid administrators = NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    const auto is = [owner](const AllocatedSid& sid) { return sid && EqualSid(owner, sid.Get()); };
+    if (owner != nullptr && (is(system) || is(administrators))) return std::wstring();
+    wchar_t* text = nullptr;
+    if (owner == nullptr || !ConvertSidToStringSidW(owner, &text)) return L"un mutex de propietario desco\u00F1ecido";
+    const LocalMemory ownedText(text);
+    return L"un mutex de " + std::wstring(text) + L", que non \u00E9 SYSTEM nin o grupo Administradores";
+}
+
+}  // namespace
+
+SingleInstance::SingleInstance(const wchar_t* name) {
+    const AllocatedSid administrators = NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    name_.Reset(CreateInstanceMutex(name, administrators.Get()));
+    const DWORD error = GetLastError();
+    if (name_ && error != ERROR_ALREADY_EXISTS) {
+        first_ = true;
+        return;
+    }
+    name_.Reset();
+    const std::wstring stranger = Stranger(name, error);
+    first_ = !stranger.empty();
+    if (first_) {
+        Log(L"O nome " + std::wstring(name) + L" xa o ten " + stranger +
+            L": non \u00E9 outra copia do actualizador; segue");
+    }
+}
+
+bool BringRunningCopyToFront() {
     RunningCopy copy;
     EnumWindows(FindProgramWindow, reinterpret_cast<LPARAM>(&copy));
-    if (copy.processId == 0) return;
+    if (copy.processId == 0) return false;
     EnumWindows(FindFrontWindow, reinterpret_cast<LPARAM>(&copy));
-    if (copy.front != nullptr) SetForegroundWindow(copy.front);
+    if (copy.front == nullptr) return false;
+    SetForegroundWindow(copy.front);
+    return true;
 }
 
 }  // namespace runtime

@@ -90,15 +90,17 @@ check "actualizar-corrector.cmd has no byte-order mark" no_bom "$cmd"
 check "actualizar-corrector.cmd is plain ASCII, the same in every code page" iconv -f ASCII -t ASCII -o /dev/null "$cmd"
 check "the zipped script is the repository's, apart from line ends" \
   cmp -s <(tr -d '\r' <"$cmd") <(tr -d '\r' <packaging/actualizar-corrector.cmd)
-# The updater is run from the script's folder (%~dp0), silently, with a log,
-# and the very next line ends the script with the updater's exit code.
+# The updater is run from the script's folder (%~dp0), silently, with a log
+# in a folder only administrators may write to, made on the line before, and
+# the very next line ends the script with the updater's exit code.
 runs_updater() {
   local lines
   lines=$(tr -d '\r' <"$1")
   grep -qxF 'set "source=%~dp0"' <<<"$lines" &&
     [ "$(grep -A1 -E '^"%source%actualizador\.exe" /S /LOG=' <<<"$lines")" = \
-      "$(printf '%s\n%s' '"%source%actualizador.exe" /S /LOG="%SystemRoot%\Temp\actualizador-corrector-galego.log"' \
-        'exit /b %ERRORLEVEL%')" ]
+      "$(printf '%s\n%s' '"%source%actualizador.exe" /S /LOG="%SystemRoot%\Logs\actualizador-corrector-galego.log"' \
+        'exit /b %ERRORLEVEL%')" ] &&
+    grep -B1 -F '"%source%actualizador.exe"' <<<"$lines" | grep -qxF 'if not exist "%SystemRoot%\Logs\" mkdir "%SystemRoot%\Logs"'
 }
 check "actualizar-corrector.cmd runs the updater beside it with /S and /LOG, and exits with its code" runs_updater "$cmd"
 

@@ -16,6 +16,7 @@
 
 #include "gtest/gtest.h"
 #include "runtime/handles.h"
+#include "runtime/single_instance.h"
 #include "runtime/strings.h"
 #include "tests/e2e/automation.h"
 #include "tests/support/restart_queue_sandbox.h"
@@ -580,6 +581,19 @@ std::string Utf8(const std::wstring& text) {
     return bytes;
 }
 
+// What holds a name before the run: the single copy's, or the default log's.
+enum class Taken { kNothing, kInstanceNameByAnEvent, kDefaultLogByAFolder };
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring& pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const runtime::FindHandle search(FindFirstFileW((folder + pattern).c_str(), &found));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.Get(), &found)) {
+        names.push_back(found.cFileName);
+    }
+    return names;
+}
+
 bool BecomesForeground(HWND window) {
     for (DWORD waited = 0; GetForegroundWindow() != window; waited += 20) {
         if (waited >= kTimeout) return false;
@@ -596,6 +610,13 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
     const std::wstring missingFolder = work / L"no such folder";
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     constexpr DWORD kShareNone = 0;
+    // A file of this test's and another name of it, which the log must never write to.
+    const std::wstring linked = work / L"linked.txt";
+    WriteFile(linked, "someone else's file");
+    ASSERT_TRUE(CreateHardLinkW((work / L"hard link.log").c_str(), linked.c_str(), nullptr));
+    wchar_t temp[MAX_PATH + 1];
+    const std::wstring tempFolder(temp, GetTempPathW(MAX_PATH + 1, temp));
+    const std::wstring defaultLog = tempFolder + L"actualizador-corrector-galego.log";
     const struct {
         const char* how;
         std::wstring arguments;
@@ -607,6 +628,7 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         DWORD exitCode;
         const char* engine;
         const char* lexicon;
+        Taken taken = Taken::kNothing;
     } runs[] = {
         {"updated", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
         {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
@@ -629,6 +651,19 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
          1639, "old engine", "old lexicon"},
         {"log that is a folder", L"/S \"/LOG=" + work.Path() + L"\"", nullptr, kShareAll, nullptr, false, false, 1639,
          "old engine", "old lexicon"},
+        {"log that is a hard link", L"/S \"/LOG=" + work / L"hard link.log\"", nullptr, kShareAll, nullptr, false, false, 1639, "old engine",
+         "old lexicon"},
+        // A script's mistyped line shows no help box, which would wait for a person forever.
+        {"switches glued together", L"/S/LOG", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
+        {"switches in one argument", L"\"/S /LOG\"", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
+        {"\\\" before the log's closing quote takes in /S", L"/LOG=\"" + work.Path() + L"\\\" /S", nullptr, kShareAll, nullptr, false, false,
+         1639, "old engine", "old lexicon"},
+        {"progress only, log in a missing folder", L"/passive \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll,
+         nullptr, false, false, 1639, "old engine", "old lexicon"},
+        {"default log's name taken by a folder", L"/S /LOG", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon",
+         Taken::kDefaultLogByAFolder},
+        {"single copy's name taken by an event", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon",
+         Taken::kInstanceNameByAnEvent},
         {"help", L"/S /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
         {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
     };
@@ -653,6 +688,15 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
             held = HoldOpen(Proof(run.held), run.sharing);
             ASSERT_TRUE(held);
         }
+        const runtime::KernelObject event(run.taken == Taken::kInstanceNameByAnEvent
+                                              ? CreateEventW(nullptr, TRUE, FALSE, L"Global\\ActualizadorCorrectorGalegoQUENDOR")
+                                              : nullptr);
+        if (run.taken == Taken::kDefaultLogByAFolder) {
+            for (const std::wstring& name : FilesIn(tempFolder, L"actualizador-corrector-galego-*.log")) {
+                DeleteFileW((tempFolder + name).c_str());
+            }
+            ASSERT_TRUE(CreateDirectoryW(defaultLog.c_str(), nullptr));
+        }
         std::optional<Scanner> scanner;
         if (run.scanned) scanner.emplace(work / L"Office\\Microsoft Shared\\PROOF");
         EXPECT_EQ(run.exitCode, RunUnseen(run.arguments));
@@ -660,6 +704,16 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
             EXPECT_LE(2, scanner->Opened()) << "new files opened by the scanner";
         }
         scanner.reset();
+        if (run.taken == Taken::kDefaultLogByAFolder) {
+            EXPECT_TRUE(RemoveDirectoryW(defaultLog.c_str()));
+            // The run logged to a name of its own beside it, with its process id.
+            const std::vector<std::wstring> own = FilesIn(tempFolder, L"actualizador-corrector-galego-*.log");
+            EXPECT_EQ(1u, own.size());
+            for (const std::wstring& name : own) {
+                EXPECT_NE(std::string::npos, ReadFile(tempFolder + name).find(Utf8(L"Remata co c\u00F3digo 0")));
+                DeleteFileW((tempFolder + name).c_str());
+            }
+        }
         held.Reset();
         EXPECT_EQ(run.engine, ReadFile(Proof(L"QUENDOR.DLL")));
         EXPECT_EQ(run.lexicon, ReadFile(Proof(L"QUENDOR.LEX")));
@@ -682,6 +736,7 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         EXPECT_TRUE(staged.empty()) << "left in the proofing folder: " << testing::PrintToString(staged);
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missingFolder.c_str()));
+    EXPECT_EQ("someone else's file", ReadFile(linked));
 }
 
 // A word processor has the engine loaded and the lexicon open: the person
@@ -793,6 +848,15 @@ TEST_F(EndToEnd, OneCopyRunsAtATimeAndAKilledCopyBlocksNothing) {
     automation::ClickButton(Control(welcome, L"Button", L"Cancelar")->hwnd);
     EXPECT_EQ(2u, ExitCode());
     ExpectUnchanged();
+    {
+        // A copy that shows nothing (the test holds the name as it would): a
+        // person who starts another is told, not left with nothing on screen.
+        const runtime::SingleInstance unseen;
+        ASSERT_TRUE(unseen.First());
+        Launch(L"");
+        AnswerMessage(L"O actualizador do corrector xa se est\u00E1 a executar.", L"already-running.png");
+        EXPECT_EQ(6u, ExitCode());
+    }
 
     Start();
     process->Kill();
@@ -836,6 +900,8 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
     shared.Fill({work / L"Arquivos de programa com\u00FAns\\Microsoft Shared\\Web\\X.DLL"});
     const std::wstring log = work / L"rexistro con espazos\\a.log";
     const std::wstring logArgument = L"\"/LOG=" + log + L"\"";
+    // The same file, from the program's folder: the log gives its full path.
+    const std::wstring relativeLogArgument = L"\"/LOG=..\\rexistro con espazos\\a.log\"";
     const std::wstring engine = proof + L"\\QUENDOR.DLL";
     WriteFile(engine, "old engine");
     WriteFile(proof + L"\\QUENDOR.LEX", "old lexicon");
@@ -848,7 +914,7 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
         WriteFile(engine, "old engine");
         const runtime::FileHandle held = HoldOpen(engine);
         ASSERT_TRUE(held);
-        EXPECT_EQ(3010u, RunUnseen(L"/S " + logArgument));
+        EXPECT_EQ(3010u, RunUnseen(L"/S " + relativeLogArgument));
     }
     EXPECT_EQ("old engine", ReadFile(engine));
     const std::string both = ReadFile(log);
@@ -865,17 +931,27 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
         end = both.find("\r\n", start);
         lines.push_back(both.substr(start, end - start));
     }
-    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  [^\r\n]+)");
-    for (const std::string& text : lines) EXPECT_TRUE(std::regex_match(text, stamped)) << text;
+    // The local time with its offset from UTC, and the process id, the same all through one run.
+    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d \[(\d+)\]  [^\r\n]+)");
+    std::set<std::string> pids[2];
+    for (const std::string& text : lines) {
+        std::smatch parts;
+        EXPECT_TRUE(std::regex_match(text, parts, stamped)) << text;
+        if (!parts.empty()) pids[first.find(text) == std::string::npos].insert(parts[1]);
+    }
+    EXPECT_EQ(1u, pids[0].size()) << "the first run's";
+    EXPECT_EQ(1u, pids[1].size()) << "the second run's";
 
     const auto holds = [](const std::string& text, const std::wstring& part) {
         return text.find(Utf8(part)) != std::string::npos;
     };
-    for (const auto& [run, text, outcome] : {std::tuple{"first run", first, L"Remata co c\u00F3digo 0"},
-                                             std::tuple{"second run", second, L"Remata co c\u00F3digo 3010"}}) {
+    for (const auto& [run, text, argument, outcome] :
+         {std::tuple{"first run", first, logArgument, L"Remata co c\u00F3digo 0"},
+          std::tuple{"second run", second, relativeLogArgument, L"Remata co c\u00F3digo 3010"}}) {
         SCOPED_TRACE(run);
         EXPECT_TRUE(std::regex_search(text, std::regex(R"(  Actualizador do corrector de galego \d+\.\d+\r\n)")));
-        EXPECT_TRUE(holds(text, L"/S " + logArgument + L"\r\n")) << "the command line, quotes and all";
+        EXPECT_TRUE(holds(text, L"  Ficheiro de rexistro: " + log + L"\r\n"));
+        EXPECT_TRUE(holds(text, L"/S " + argument + L"\r\n")) << "the command line, quotes and all";
         EXPECT_TRUE(holds(text, L"  Modo: silencioso\r\n"));
         EXPECT_TRUE(holds(text, L"  Cartafol de correcci\u00F3n: " + proof + L"\r\n"));
         EXPECT_TRUE(holds(text, std::wstring(L"  ") + outcome));

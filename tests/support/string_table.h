@@ -28,7 +28,9 @@ inline constexpr ExpectedString kStrings[] = {
           L"/SILENT, /passive\n\ts\u00F3 a barra de progreso\n"
           L"/LOG\n\trexistro no cartafol temporal\n"
           L"/LOG=ficheiro\n\trexistro nese ficheiro\n"
-          L"/?, /HELP\n\testa axuda\n\n"
+          L"/?, /HELP\n\testa axuda\n"
+          L"Con /S, /VERYSILENT, /quiet, /SILENT ou /passive\n"
+          L"na li\u00F1a, mesmo mal escritos, un erro non a mostra.\n\n"
           L"C\u00F3digos de sa\u00EDda:\n"
           L"0\tfeito: ficheiros novos ou motor m\u00E1is novo\n"
           L"1\tnon se actualizou; nada cambiou\n"
@@ -40,6 +42,7 @@ inline constexpr ExpectedString kStrings[] = {
           L"7\ts\u00F3 en parte: volva executalo\n"
           L"1639\topci\u00F3ns ou rexistro non v\u00E1lidos\n"
           L"3010\tlisto: remata ao reiniciar o ordenador"},
+    {110, L"O actualizador do corrector xa se est\u00E1 a executar."},
     {120, L"Os ficheiros do corrector est\u00E1n en uso por estes programas:"},
     {121, L"Os ficheiros do corrector est\u00E1n en uso por outro programa."},
     {122, L"Peche os programas que os usan e prema \u00ABTentar de novo\u00BB. Con \u00ABContinuar\u00BB, a "

@@ -3,6 +3,7 @@
 
 #include "gtest/gtest.h"
 #include "runtime/command_line.h"
+#include "runtime/log.h"
 
 using runtime::RunMode;
 
@@ -72,5 +73,50 @@ TEST(CommandLine, SwitchesInEverySpelling) {
         EXPECT_EQ(c.log, parsed.log);
         EXPECT_EQ(c.logFile, parsed.logFile);
         EXPECT_EQ(c.invalid, parsed.invalid);
+    }
+}
+
+// Whether a help box may wait for a person: not when the line names an
+// unattended switch anywhere after the program's name, however mistyped.
+TEST(CommandLine, NamesAnUnattendedSwitchAnywhereAfterTheProgramName) {
+    const struct {
+        const wchar_t* line;
+        bool names;
+    } cases[] = {
+        {L"a.exe /S/LOG", true},
+        {L"a.exe \"/S /LOG\"", true},
+        {L"a.exe /LOG=\"C:\\Logs\\\" /S", true},
+        {L"a.exe /LOG=x.log-VERYSILENT", true},
+        {L"a.exe /X -Quiet", true},
+        {L"a.exe word/PASSIVE", true},
+        {L"\"C:\\a b\\x.exe\"/silent", true},
+        {L"a.exe", false},
+        {L"a.exe /X word", false},
+        {L"a.exe /LOG=C:\\Logs\\a.log /?", false},
+        {L"a.exe verysilent quiet passive", false},
+        // The program's own name is no switch, whatever its folder is called.
+        {L"\"C:\\my-stuff\\a.exe\" /X", false},
+        {L"C:\\x-s\\a.exe /X", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.names, runtime::ParseCommandLine(c.line).namesUnattended) << testing::PrintToString(std::wstring(c.line));
+    }
+}
+
+TEST(Log, ControlCharactersAreEscapedSoThatOneCallIsOneLine) {
+    const struct {
+        std::wstring text;
+        const wchar_t* logged;
+    } cases[] = {
+        {L"Substitu\u00EDdo C:\\Program Files\\new\\QUENDOR.DLL", L"Substitu\u00EDdo C:\\Program Files\\new\\QUENDOR.DLL"},
+        {L"a\r\n2026-12-07 15:23:08.110+01:00 [1]  forged", L"a\\r\\n2026-12-07 15:23:08.110+01:00 [1]  forged"},
+        {L"tab\there", L"tab\\there"},
+        {L"\x1B[2Khidden", L"\\x1B[2Khidden"},
+        {std::wstring(L"nul\0end", 7), L"nul\\x00end"},
+        {L"\x1F\x20\x7E\x7F", L"\\x1F ~\\x7F"},
+        {L"\u0085next\u009F\u00A0", L"\\x85next\\x9F\u00A0"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.logged, runtime::EscapeLogText(c.text)) << testing::PrintToString(c.text);
     }
 }

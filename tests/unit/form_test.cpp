@@ -255,5 +255,5 @@ TEST(LoadResString, EveryEntryOfTheTableAndNothingElse) {
     for (const auto& entry : testing_support::kStrings) {
         EXPECT_EQ(entry.text, runtime::LoadResString(static_cast<int>(entry.id))) << entry.id;
     }
-    for (const int missing : {0, 99, 110, 30001}) EXPECT_RUNTIME_ERROR(runtime::LoadResString(missing), 326);
+    for (const int missing : {0, 99, 111, 30001}) EXPECT_RUNTIME_ERROR(runtime::LoadResString(missing), 326);
 }
