@@ -18,9 +18,25 @@ constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
 // What the updater names its copies beside the files it replaces.
 constexpr wchar_t kOwnPrefix[] = L"qnd";
 
-// The value's strings, in order: a source, then its destination ("!"
-// before it: replace what is there; empty: delete the source), and so on.
-std::vector<std::wstring> QueuedStrings() {
+// A queued path as a file path: "!\??\C:\x" and "\??\C:\x" are C:\x.
+std::wstring PlainPath(std::wstring path) {
+    if (path.starts_with(L"!")) path.erase(0, 1);
+    if (path.starts_with(L"\\??\\")) path.erase(0, 4);
+    return path;
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
+
+// One of the updater's own copies, made beside the file it was to replace.
+bool OwnCopyBeside(const std::wstring& source, const std::wstring& destination) {
+    const std::wstring from = ComparablePath(source);
+    return FolderOf(from) == FolderOf(ComparablePath(destination)) &&
+           from.compare(FolderOf(from).size(), 3, kOwnPrefix) == 0;
+}
+
+}  // namespace
+
+std::vector<std::wstring> QueuedRenames() {
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return {};
     const RegistryKey key(opened);
@@ -55,27 +71,25 @@ std::vector<std::wstring> QueuedStrings() {
     return strings;
 }
 
-// A queued path as a file path: "!\??\C:\x" and "\??\C:\x" are C:\x.
-std::wstring PlainPath(std::wstring path) {
-    if (path.starts_with(L"!")) path.erase(0, 1);
-    if (path.starts_with(L"\\??\\")) path.erase(0, 4);
-    return path;
+bool SetQueuedRenames(const std::vector<std::wstring>& strings) {
+    HKEY opened = nullptr;
+    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &opened);
+    if (result == ERROR_SUCCESS) {
+        const RegistryKey key(opened);
+        std::wstring data;
+        for (const std::wstring& text : strings) data += text + L'\0';
+        data += L'\0';
+        result = strings.empty() ? RegDeleteValueW(key.Get(), kPendingRenames)
+                                 : RegSetValueExW(key.Get(), kPendingRenames, 0, REG_MULTI_SZ,
+                                                  reinterpret_cast<const BYTE*>(data.data()),
+                                                  static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+    }
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS;
 }
-
-
-std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
-
-// One of the updater's own copies, made beside the file it was to replace.
-bool OwnCopyBeside(const std::wstring& source, const std::wstring& destination) {
-    const std::wstring from = ComparablePath(source);
-    return FolderOf(from) == FolderOf(ComparablePath(destination)) &&
-           from.compare(FolderOf(from).size(), 3, kOwnPrefix) == 0;
-}
-
-}  // namespace
 
 std::optional<std::wstring> QueuedSource(const std::wstring& destination) {
-    const std::vector<std::wstring> strings = QueuedStrings();
+    const std::vector<std::wstring> strings = QueuedRenames();
     const std::wstring wanted = ComparablePath(destination);
     std::optional<std::wstring> source;
     for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
@@ -89,7 +103,7 @@ bool QueueRename(const std::wstring& from, const std::wstring& to) {
 }
 
 void Unqueue(const std::vector<std::wstring>& destinations) {
-    const std::vector<std::wstring> strings = QueuedStrings();
+    const std::vector<std::wstring> strings = QueuedRenames();
     std::vector<std::wstring> wanted;
     for (const std::wstring& destination : destinations) wanted.push_back(ComparablePath(destination));
     std::vector<std::wstring> kept;
@@ -105,20 +119,8 @@ void Unqueue(const std::vector<std::wstring>& destinations) {
     }
     if (removed.empty()) return;
 
-    HKEY opened = nullptr;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &opened);
-    const RegistryKey key(result == ERROR_SUCCESS ? opened : nullptr);
-    if (result == ERROR_SUCCESS) {
-        std::wstring data;
-        for (const std::wstring& text : kept) data += text + L'\0';
-        data += L'\0';
-        result = kept.empty() ? RegDeleteValueW(key.Get(), kPendingRenames)
-                              : RegSetValueExW(key.Get(), kPendingRenames, 0, REG_MULTI_SZ,
-                                               reinterpret_cast<const BYTE*>(data.data()),
-                                               static_cast<DWORD>(data.size() * sizeof(wchar_t)));
-    }
-    if (result != ERROR_SUCCESS) {
-        LogSystemError(L"Quitar da cola do reinicio", static_cast<DWORD>(result), kPendingRenames);
+    if (!SetQueuedRenames(kept)) {
+        LogSystemError(L"Quitar da cola do reinicio", GetLastError(), kPendingRenames);
         return;
     }
     for (const auto& [from, to] : removed) {

@@ -9,6 +9,12 @@
 
 namespace runtime {
 
+// The queue as it stands, in order: a source, then its destination ("!"
+// before it: replace what is there; empty: delete the source), and so on.
+std::vector<std::wstring> QueuedRenames();
+// Writes the queue; an empty one is removed. The last error on failure.
+bool SetQueuedRenames(const std::vector<std::wstring>& strings);
+
 // The file that the last queued rename puts in place of destination, when
 // one is queued: it is the one the restart leaves there.
 std::optional<std::wstring> QueuedSource(const std::wstring& destination);

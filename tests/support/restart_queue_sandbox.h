@@ -2,28 +2,27 @@
 // what the test queued is taken out again and the files it names deleted.
 #pragma once
 
-#include <windows.h>
-
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "runtime/restart_queue.h"
 
 namespace testing_support {
 
 class RestartQueueSandbox {
 public:
-    RestartQueueSandbox();
+    RestartQueueSandbox() : saved_(runtime::QueuedRenames()) {}
     ~RestartQueueSandbox() { Restore(); }
     RestartQueueSandbox(const RestartQueueSandbox&) = delete;
     RestartQueueSandbox& operator=(const RestartQueueSandbox&) = delete;
 
     // The queue's strings now, in order: source, destination, ...
-    static std::vector<std::wstring> Queued();
+    static std::vector<std::wstring> Queued() { return runtime::QueuedRenames(); }
     // Puts the queue back as it was and deletes what was queued since.
     void Restore();
 
 private:
-    std::optional<std::vector<std::wstring>> saved_;
+    std::vector<std::wstring> saved_;
 };
 
 }  // namespace testing_support
