@@ -53,18 +53,16 @@ wine 'C:\Descargas\word_processor.exe' "$engine" "$engine" </dev/null >/dev/null
 for _ in $(seq 100); do [ -e "$downloads/word_processor.exe.ready" ] && break; sleep 0.1; done
 check "the word processor holds the engine" test -e "$downloads/word_processor.exe.ready"
 
-queue() { wine reg query "$session" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep PendingFileRenameOperations; }
+queue() { wine reg query "$session" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep Pending; }
 staged() { ls "$proof" | grep -c '^QND'; }
-run() {
-  timeout 120 wine 'C:\Descargas\actualizador.exe' /S '/LOG=C:\Descargas\actualizador.log' </dev/null >/dev/null 2>&1
-}
+run() { timeout 120 wine 'C:\Descargas\actualizador.exe' /S '/LOG=C:\Descargas\a.log' </dev/null >/dev/null 2>&1; }
 # Only the low 8 bits of the exit code reach this shell: 3010 arrives as 194.
 run
 code=$?
 check "the silent run ends with 3010 (got $code, 194 here)" test "$code" = 194
-check "its log says so" grep -qF "Remata co código 3010:" "$downloads/actualizador.log"
+check "its log says so" grep -qF "Remata co código 3010:" "$downloads/a.log"
 check "and that Windows refused the engine for a sharing violation" \
-  grep -qF "erro de Windows 32 (Sharing violation.): $engine" "$downloads/actualizador.log"
+  grep -qF "erro de Windows 32 (Sharing violation.): $engine" "$downloads/a.log"
 first=$(queue)
 for name in QUENDOR.DLL QUENDOR.LEX; do
   check "the queue replaces $name" grep -qF "!\\??\\C:\\Office\\Microsoft Shared\\PROOF\\$name" <<<"$first"
