@@ -880,6 +880,7 @@ TEST_F(EndToEnd, HelpBoxListsTheSwitchesAndExitCodesForAPersonWhoAsksOrMistypes)
                    control.text.find(L"1639") != std::wstring::npos;
         });
         EXPECT_NE(box->controls.end(), text) << "a text that lists /S and 1639";
+        if (run.exitCode == 0) automation::SaveScreenshot(box->hwnd, ScreenshotPath(L"help.png"));
         EXPECT_FALSE(automation::WaitForWindow(process->Id(), IsProgramWindow, 0)) << "no welcome window";
         const auto ok = automation::FindControl(*box, L"Button", L"OK");
         ASSERT_TRUE(ok.has_value());

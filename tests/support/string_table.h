@@ -32,7 +32,7 @@ inline constexpr ExpectedString kStrings[] = {
           L"Con /S, /VERYSILENT, /quiet, /SILENT ou /passive\n"
           L"na li\u00F1a, mesmo mal escritos, un erro non a mostra.\n\n"
           L"C\u00F3digos de sa\u00EDda:\n"
-          L"0\tfeito: ficheiros novos ou motor m\u00E1is novo\n"
+          L"0\tfeito, ou xa estaba ao d\u00EDa\n"
           L"1\tnon se actualizou; nada cambiou\n"
           L"2\trematou sen instalar\n"
           L"3\terro de execuci\u00F3n\n"
