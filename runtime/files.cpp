@@ -284,11 +284,17 @@ bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
 
 bool ReplacementStarted() noexcept { return replacementStarted; }
 
-std::wstring ComparablePath(const std::wstring& path) {
-    wchar_t full[MAX_PATH];
-    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return LCase(length > 0 && length < MAX_PATH ? std::wstring(full, length) : path);
+std::wstring FullPath(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return path;
+        if (length < full.size()) return full.substr(0, length);
+        full.resize(length);
+    }
 }
+
+std::wstring ComparablePath(const std::wstring& path) { return LCase(FullPath(path)); }
 
 bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming) {
     return installed && incoming && *installed > *incoming;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "resources/resource.h"
+#include "runtime/files.h"
 #include "runtime/handles.h"
 #include "runtime/host.h"
 
@@ -57,40 +58,23 @@ std::wstring LinePrefix() {
     int offset = (now.wHour - utcNow.wHour) * 60 + now.wMinute - utcNow.wMinute;
     if (now.wDay != utcNow.wDay) offset += CompareFileTime(&local, &utc) > 0 ? 1440 : -1440;
     const auto minutes = static_cast<unsigned>(offset < 0 ? -offset : offset);
+    const struct {
+        unsigned value;
+        int width;
+        wchar_t after;
+    } parts[] = {{now.wYear, 4, L'-'},   {now.wMonth, 2, L'-'},  {now.wDay, 2, L' '},
+                 {now.wHour, 2, L':'},   {now.wMinute, 2, L':'}, {now.wSecond, 2, L'.'},
+                 {now.wMilliseconds, 3, offset < 0 ? L'-' : L'+'}, {minutes / 60, 2, L':'}, {minutes % 60, 2, L' '}};
     wchar_t text[64];
     wchar_t* at = text;
-    const auto put = [&at](wchar_t c) { *at++ = c; };
-    PutDigits(at, now.wYear, 4);
-    put(L'-');
-    PutDigits(at, now.wMonth, 2);
-    put(L'-');
-    PutDigits(at, now.wDay, 2);
-    put(L' ');
-    PutDigits(at, now.wHour, 2);
-    put(L':');
-    PutDigits(at, now.wMinute, 2);
-    put(L':');
-    PutDigits(at, now.wSecond, 2);
-    put(L'.');
-    PutDigits(at, now.wMilliseconds, 3);
-    put(offset < 0 ? L'-' : L'+');
-    PutDigits(at, minutes / 60, 2);
-    put(L':');
-    PutDigits(at, minutes % 60, 2);
-    put(L' ');
-    put(L'[');
+    for (const auto& part : parts) {
+        PutDigits(at, part.value, part.width);
+        *at++ = part.after;
+    }
+    *at++ = L'[';
     return std::wstring(text, at) + NumberText(GetCurrentProcessId()) + L"]  ";
 }
 
-std::wstring FullPath(const std::wstring& path) {
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0) return path;
-        if (length < full.size()) return full.substr(0, length);
-        full.resize(length);
-    }
-}
 
 std::wstring DefaultLogPath(const std::wstring& suffix) {
     wchar_t folder[MAX_PATH + 1];
