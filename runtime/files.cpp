@@ -206,16 +206,16 @@ std::wstring KeepBackup(const std::wstring& backup, const std::wstring& installe
     return backup;
 }
 
-// The installed files that other programs hold so that they cannot be
-// replaced now.
-std::vector<std::wstring> HeldFiles(const std::vector<FileReplacement>& replacements) {
-    std::vector<std::wstring> held;
+// Whether other programs hold installed files so that they cannot be
+// replaced now; each such file is logged.
+bool AnyHeld(const std::vector<FileReplacement>& replacements) {
+    bool held = false;
     for (const FileReplacement& file : replacements) {
         if (OpenToReplace(file.destination)) continue;
         const DWORD error = GetLastError();
         if (!InUse(error)) continue;  // refused for another reason: raised when it is replaced
         LogSystemError(L"Abrir para substitu\u00EDr o ficheiro instalado", error, file.destination);
-        held.push_back(file.destination);
+        held = true;
     }
     return held;
 }
@@ -347,7 +347,7 @@ Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
         Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
         return Update::kAtNextRestart;
     }
-    while (!HeldFiles(replacements).empty()) {
+    while (AnyHeld(replacements)) {
         const std::vector<std::wstring> programs = ProgramsUsing(destinations);
         for (const std::wstring& program : programs) Log(L"Programa que os usa: " + program);
         switch (AskAboutFilesInUse(programs)) {

@@ -75,7 +75,6 @@ std::wstring LinePrefix() {
     return std::wstring(text, at) + NumberText(GetCurrentProcessId()) + L"]  ";
 }
 
-
 std::wstring DefaultLogPath(const std::wstring& suffix) {
     wchar_t folder[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
