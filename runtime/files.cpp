@@ -365,7 +365,6 @@ Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
 }
 
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move) {
-    for (const FileReplacement& file : replacements) CheckReadable(file.source);
     std::vector<bool> existed;
     for (const FileReplacement& file : replacements) existed.push_back(CheckReplaceable(file.destination));
 

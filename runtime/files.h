@@ -54,6 +54,7 @@ enum class Update {
 //   may try again, have them replaced at the next restart, or cancel
 //   (FileInUse); an unattended run has them replaced at the next restart;
 // - otherwise they are replaced now, together (ReplaceFilesTogether).
+// A source that cannot be read raises its error before any of that.
 // Whatever is in place now, the restart is never left to undo it.
 Update UpdateFiles(const std::vector<FileReplacement>& replacements);
 
@@ -63,8 +64,8 @@ bool MoveInPlace(const std::wstring& from, const std::wstring& to);
 using MoveFunction = std::function<bool(const std::wstring& from, const std::wstring& to)>;
 
 // Puts every source in place of its destination, or changes nothing:
-// - every source must be readable, and every destination writable and not
-//   read-only, before anything is touched;
+// - every destination must be writable and not read-only before anything is
+//   touched (UpdateFiles has checked that every source can be read);
 // - each source is first copied in full to a temporary file beside its
 //   destination, on disk, then moved over it in one step; a move refused
 //   (another program has just opened the file) is tried for a second;
