@@ -71,9 +71,8 @@ struct Node {
     }
 
     std::optional<Node> Child(std::wstring_view name) const {
-        for (std::span<const BYTE> rest = children; const std::optional<Node> child = At(rest);) {
-            if (child->key == name) return child;
-            rest = rest.subspan(std::min(Align4(child->length), rest.size()));
+        for (const Node& child : Children()) {
+            if (child.key == name) return child;
         }
         return std::nullopt;
     }
