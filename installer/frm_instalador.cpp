@@ -86,16 +86,16 @@ void FrmInstalador::Form_Load() {
 void FrmInstalador::Instalar() {
     // What the exit code tells a deployment script when the failure path runs.
     int fallo = runtime::kExitFailed;
-    // Once the files are as they will stay, the outcome is decided: no later
-    // error can make them "unchanged".
-    std::optional<int> decidido;
+    // Set once the files are as they will stay: from then on the outcome is
+    // decided, and no later error can make them "unchanged".
+    std::optional<Desenlace> desenlace;
     const auto anotarErro = [](int number) {
         runtime::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(number)) + L": " +
                      runtime::ErrorDescription(number));
     };
     // The one trap of the program: whatever failed, the user gets one message.
-    const auto fallar = [this, &fallo, &decidido] {
-        if (decidido) runtime::End(*decidido);
+    const auto fallar = [this, &fallo, &desenlace] {
+        if (desenlace) runtime::End(desenlace->codigo);
         FinalizarProgressBar(ProgressBar1);
         runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
         runtime::End(fallo);
@@ -128,7 +128,6 @@ void FrmInstalador::Instalar() {
         const bool instalado = Registro::ExisteFichero(motor);
         runtime::Log(instalado ? L"O motor est\u00E1 instalado: " + motor : L"O motor non est\u00E1 instalado: " + motor);
         std::wstring origen = runtime::AppPath();
-        Desenlace desenlace{runtime::kExitNothingToUpdate, 0};
         if (instalado) {
             // A drive root ("D:\") loses its backslash, which the file names bring.
             if (runtime::Len(origen) == 3 && runtime::InStr(1, origen, L"\\") > 1) {
@@ -137,18 +136,17 @@ void FrmInstalador::Instalar() {
             const runtime::Update actualizacion = runtime::UpdateFiles(
                 {{origen + kEngineFile, carpeta + kEngineFile}, {origen + kLexiconFile, carpeta + kLexiconFile}});
             desenlace = DesenlaceDe(actualizacion);
-            decidido = desenlace.codigo;
         } else {
             runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
         }
         FinalizarProgressBar(ProgressBar1);
         Hide();
-        if (instalado) {
-            runtime::MsgBox(desenlace.mensaxe != 0 ? runtime::LoadResString(desenlace.mensaxe) : kSuccessMessage,
+        if (desenlace) {
+            runtime::MsgBox(desenlace->mensaxe != 0 ? runtime::LoadResString(desenlace->mensaxe) : kSuccessMessage,
                             runtime::kInformation, kMessageTitle);
         }
         lista.reset();
-        runtime::End(desenlace.codigo);
+        runtime::End(desenlace ? desenlace->codigo : runtime::kExitNothingToUpdate);
     } catch (const runtime::FileInUse&) {
         fallo = runtime::kExitFilesInUse;
         fallar();

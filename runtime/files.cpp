@@ -257,8 +257,7 @@ std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& repla
 // Full copies beside the installed files, queued to be moved over them when
 // Windows next starts, in order, before any program can hold them. All or
 // nothing: what was queued is taken out again when a later one is refused.
-Update QueueForRestart(const std::vector<FileReplacement>& replacements) {
-    const std::vector<std::wstring> destinations = Destinations(replacements);
+Update QueueForRestart(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
     replacementStarted = true;
     Unqueue(destinations);
     std::vector<TemporaryFile> staged;
@@ -354,7 +353,7 @@ Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
         case InUseAnswer::kTryAgain:
             continue;
         case InUseAnswer::kAtNextRestart:
-            return QueueForRestart(replacements);
+            return QueueForRestart(replacements, destinations);
         case InUseAnswer::kCancel:
             throw FileInUse();
         }

@@ -97,8 +97,7 @@ InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs) {
     if (!programs.empty()) text += L"\n";
     for (const std::wstring& program : programs) text += L"\n" + program;
     text += L"\n\n" + LoadResString(IDS_IN_USE_CHOICE);
-    Log(L"Mensaxe: " + text);
-    switch (CurrentHost().MsgBox(text, kExclamation | kCancelTryContinue, LoadResString(IDS_TITLE))) {
+    switch (MsgBox(text, kExclamation | kCancelTryContinue, LoadResString(IDS_TITLE))) {
     case kTryAgain:
         Log(L"Resposta: tentar de novo");
         return InUseAnswer::kTryAgain;

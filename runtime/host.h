@@ -73,10 +73,11 @@ void SetRunMode(RunMode mode) noexcept;
 inline bool ShowsWindows() noexcept { return CurrentRunMode() != RunMode::kSilent; }
 
 // Shown only when a person runs the program; always written to the log.
-inline void MsgBox(const std::wstring& text, int style, const std::wstring& title) {
+// The button pressed; OK when no box is shown.
+inline int MsgBox(const std::wstring& text, int style, const std::wstring& title) {
     const bool shown = CurrentRunMode() == RunMode::kInteractive;
     Log((shown ? L"Mensaxe: " : L"Mensaxe (non se mostra): ") + text);
-    if (shown) CurrentHost().MsgBox(text, style, title);
+    return shown ? CurrentHost().MsgBox(text, style, title) : kOk;
 }
 
 // What to do about installed files that other programs hold.
