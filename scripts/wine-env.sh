@@ -1,7 +1,10 @@
 # Sourced by the project's scripts: a display, the build tree's 32-bit Wine
 # prefix (64-bit with "wine_env_start DIR win64") and a persistent wineserver
-# for it, each started only when missing.
+# for it, each started only when missing, and a program that keeps the
+# prefix's desktop open while the server runs.
 # Call wine_env_stop (or leave it to the EXIT trap) to stop what was started.
+
+wine_env_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 wine_env_start() {
   local build_dir="$1" arch="${2:-win32}"
@@ -12,14 +15,25 @@ wine_env_start() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   started_xvfb=""
   started_wineserver=""
+  holding_desktop=""
 
+  # Xvfb takes a free display number itself, under its lock file, and tells
+  # it once it accepts clients: two scripts that start together never share
+  # a display, as they could when each looked for a free number first.
   if [ -z "${DISPLAY:-}" ]; then
-    local n=90
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    local number_file
+    number_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" </dev/null >/dev/null 2>&1 &
     started_xvfb=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ "$(wc -l <"$number_file")" -ge 1 ] && break; sleep 0.1; done
+    local number
+    number=$(head -n 1 "$number_file")
+    rm -f "$number_file"
+    if [ -z "$number" ]; then
+      echo "wine: Xvfb did not start" >&2
+      return 1
+    fi
+    export DISPLAY=":$number"
   fi
 
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -52,11 +66,36 @@ wine_env_start() {
     # Wine's own services start with the first program and live as long as
     # the server; started here, they hold no test's output pipe open.
     wineboot </dev/null >/dev/null 2>&1
+    wine_env_hold_desktop
   fi
   trap wine_env_stop EXIT
 }
 
+# The wineserver closes a desktop one second after the last program on it
+# has ended, and a program that starts while the desktop goes away is killed
+# by X (BadWindow) at its first window. A program of ours stays on the
+# desktop until the server is stopped, so it is never closed: every program
+# of the run meets the same desktop. Call it again after "wineserver -k".
+wine_env_hold_desktop() {
+  local source="$wine_env_scripts/hold_desktop.c"
+  local dir
+  dir=$(dirname "$WINEPREFIX")
+  local holder="$dir/hold_desktop.exe"
+  if [ ! "$holder" -nt "$source" ]; then
+    i686-w64-mingw32-gcc -Os -s -mwindows -Wall -Wextra -Werror -o "$holder.new" "$source"
+    mv -f "$holder.new" "$holder"
+  fi
+  local ready="$dir/hold_desktop.out"
+  rm -f "$ready"
+  wine "$holder" </dev/null >"$ready" 2>/dev/null &
+  holding_desktop=$!
+  for _ in $(seq 100); do grep -q ready "$ready" 2>/dev/null && return 0; sleep 0.1; done
+  echo "wine: the program that holds the desktop did not start" >&2
+  return 1
+}
+
 wine_env_stop() {
+  if [ -n "${holding_desktop:-}" ]; then kill "$holding_desktop" 2>/dev/null || true; holding_desktop=""; fi
   if [ -n "${started_wineserver:-}" ]; then wineserver -k 2>/dev/null || true; started_wineserver=""; fi
   if [ -n "${started_xvfb:-}" ]; then kill "$started_xvfb" 2>/dev/null || true; started_xvfb=""; fi
 }

@@ -37,6 +37,8 @@ clean_up() {
 }
 trap 'clean_up; wine_env_stop' EXIT
 clean_up
+# clean_up ended every program of the prefix, the desktop's holder too.
+wine_env_hold_desktop
 
 mkdir -p "$proof" "$downloads"
 cp "$engine_v1" "$proof/QUENDOR.DLL"
