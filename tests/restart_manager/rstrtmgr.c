@@ -181,7 +181,7 @@ EXPORT DWORD WINAPI RmRegisterResources(DWORD dwSessionHandle, UINT nFiles, LPCW
     _snprintf(line, sizeof line, "RmRegisterResources %lu %u %u %u -> %lu", dwSessionHandle, nFiles, nApplications,
               nServices, result);
     Trace(line);
-    for (i = 0; result == ERROR_SUCCESS && i < nFiles; ++i) {
+    for (i = 0; rgsFileNames != NULL && i < nFiles; ++i) {
         strcpy(line, "  file ");
         if (WideCharToMultiByte(CP_UTF8, 0, rgsFileNames[i], -1, line + 7, (int)sizeof line - 7, NULL, NULL) == 0) {
             strcpy(line + 7, "?");
