@@ -45,6 +45,8 @@ clean_up() {
 }
 trap 'clean_up; wine_env_stop' EXIT
 clean_up
+# clean_up ended every program of the prefix, the desktop's holder too.
+wine_env_hold_desktop
 
 cp "$stand_in" "$system32/rstrtmgr.dll"
 wine reg add 'HKCU\Software\Wine\DllOverrides' /v rstrtmgr /d native /f >/dev/null 2>&1
