@@ -9,8 +9,8 @@
 #include "runtime/handles.h"
 #include "runtime/host.h"
 #include "runtime/log.h"
+#include "runtime/paths.h"
 #include "runtime/restart_queue.h"
-#include "runtime/strings.h"
 
 namespace runtime {
 
@@ -51,11 +51,6 @@ int ErrorNumberFor(DWORD error) {
     RaiseSystemError(error);
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-}
-
 std::wstring SizeText(HANDLE file) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size)) return L"? bytes";
@@ -79,8 +74,8 @@ class TemporaryFile {
 public:
     explicit TemporaryFile(const std::wstring& besides) {
         wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(FolderOf(besides).c_str(), L"QND", 0, name) == 0) {
-            RaiseLastError(L"Crear un ficheiro temporal", FolderOf(besides));
+        if (GetTempFileNameW(ParentFolder(besides).c_str(), L"QND", 0, name) == 0) {
+            RaiseLastError(L"Crear un ficheiro temporal", ParentFolder(besides));
         }
         path_ = name;
     }
@@ -282,18 +277,6 @@ bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
 }
 
 bool ReplacementStarted() noexcept { return replacementStarted; }
-
-std::wstring FullPath(const std::wstring& path) {
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0) return path;
-        if (length < full.size()) return full.substr(0, length);
-        full.resize(length);
-    }
-}
-
-std::wstring ComparablePath(const std::wstring& path) { return LCase(FullPath(path)); }
 
 bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming) {
     return installed && incoming && *installed > *incoming;

@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "runtime/file_version.h"
-#include "runtime/files.h"
 #include "runtime/handles.h"
+#include "runtime/paths.h"
 #include "runtime/strings.h"
 #include "runtime/system_dlls.h"
 

@@ -3,9 +3,9 @@
 #include <new>
 
 #include "resources/resource.h"
-#include "runtime/files.h"
 #include "runtime/handles.h"
 #include "runtime/host.h"
+#include "runtime/paths.h"
 
 namespace runtime {
 
