@@ -44,7 +44,7 @@ void Start(const runtime::CommandLine& command) {
     // /LOG alone never stops the run; a file the administrator named must be usable.
     if (command.log && command.logFile.empty()) runtime::OpenDefaultLog();
     const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
-    runtime::LogRunStart(ModeName(command.mode));
+    runtime::LogRunStart(ModeName(command.mode), runtime::AppPath());
     if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
     if (!command.invalid.empty() || !logOpen) {
         // The box waits for someone to close it: only for a person, never for
