@@ -16,8 +16,6 @@ namespace runtime {
 
 namespace {
 
-bool replacementStarted = false;
-
 bool InUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
 int ErrorNumberFor(DWORD error) {
@@ -253,7 +251,7 @@ std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& repla
 // Windows next starts, in order, before any program can hold them. All or
 // nothing: what was queued is taken out again when a later one is refused.
 Update QueueForRestart(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
-    replacementStarted = true;
+    MarkReplacementStarted();
     Unqueue(destinations);
     std::vector<TemporaryFile> staged;
     for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
@@ -275,8 +273,6 @@ Update QueueForRestart(const std::vector<FileReplacement>& replacements, const s
 bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
-
-bool ReplacementStarted() noexcept { return replacementStarted; }
 
 bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming) {
     return installed && incoming && *installed > *incoming;
@@ -350,7 +346,7 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
     std::vector<bool> existed;
     for (const FileReplacement& file : replacements) existed.push_back(CheckReplaceable(file.destination));
 
-    replacementStarted = true;
+    MarkReplacementStarted();
     std::vector<TemporaryFile> staged;
     for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
 

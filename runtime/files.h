@@ -89,8 +89,4 @@ bool SameContents(const std::wstring& source, const std::wstring& installed);
 // when either has none.
 bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming);
 
-// Whether a replacement has begun to write beside the installed files: from
-// then on, ending the program at once could leave them half done.
-bool ReplacementStarted() noexcept;
-
 }  // namespace runtime

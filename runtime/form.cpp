@@ -6,7 +6,6 @@
 #include <cmath>
 #include <string_view>
 
-#include "runtime/files.h"
 #include "runtime/host.h"
 #include "runtime/message_loop.h"
 #include "runtime/screen.h"

@@ -77,6 +77,7 @@ WindowsHost windowsHost;
 
 Host* currentHost = &windowsHost;
 RunMode runMode = RunMode::kInteractive;
+bool replacementStarted = false;
 
 }  // namespace
 
@@ -90,6 +91,9 @@ Host* SetHost(Host* host) noexcept {
 
 RunMode CurrentRunMode() noexcept { return runMode; }
 void SetRunMode(RunMode mode) noexcept { runMode = mode; }
+
+bool ReplacementStarted() noexcept { return replacementStarted; }
+void MarkReplacementStarted() noexcept { replacementStarted = true; }
 
 InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs) {
     if (CurrentRunMode() != RunMode::kInteractive) return InUseAnswer::kAtNextRestart;

@@ -78,6 +78,12 @@ InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs);
 }
 inline std::wstring AppPath() { return CurrentHost().AppPath(); }
 
+// Whether a replacement has begun to write beside the installed files: from
+// then on, ending the program at once could leave them half done. The update
+// marks it; the window that hears the session end asks it.
+bool ReplacementStarted() noexcept;
+void MarkReplacementStarted() noexcept;
+
 // Reports an error that no trap handled, the way the runtime does, and ends
 // the program with kExitRuntimeError.
 [[noreturn]] void ReportUnhandledError(int errorNumber);
