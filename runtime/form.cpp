@@ -9,6 +9,7 @@
 #include "runtime/host.h"
 #include "runtime/message_loop.h"
 #include "runtime/screen.h"
+#include "runtime/single_instance.h"
 
 namespace runtime {
 
@@ -29,7 +30,7 @@ void RegisterFormClass(WNDPROC windowProc) {
         windowClass.lpfnWndProc = windowProc;
         windowClass.hInstance = Instance();
         windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.lpszClassName = Form::kClassName;
+        windowClass.lpszClassName = kWindowClassName;
         return RegisterClassExW(&windowClass) != 0;
     }();
     if (!registered) Raise(kOutOfMemory);
@@ -181,7 +182,7 @@ void Form::Load() {
 
     RECT outer{0, 0, TwipsToPixels(layout_.clientWidth), TwipsToPixels(layout_.clientHeight)};
     AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
-    const HWND window = CreateWindowExW(kFormExStyle, Form::kClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
+    const HWND window = CreateWindowExW(kFormExStyle, kWindowClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
                                         outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
     if (window == nullptr) Raise(kOutOfMemory);
 

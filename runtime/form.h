@@ -147,8 +147,6 @@ public:
 
     // How many windows of the program are loaded.
     static int LoadedCount();
-    // The window class of every form, by which other copies find them.
-    static constexpr wchar_t kClassName[] = L"ActualizadorForm";
 
 protected:
     virtual void Form_Load() = 0;
