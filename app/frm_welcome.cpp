@@ -4,7 +4,6 @@
 #include "resources/resource.h"
 #include "runtime/host.h"
 #include "runtime/resources.h"
-#include "runtime/screen.h"
 
 namespace {
 

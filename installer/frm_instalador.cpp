@@ -11,7 +11,6 @@
 #include "runtime/files.h"
 #include "runtime/host.h"
 #include "runtime/resources.h"
-#include "runtime/screen.h"
 #include "runtime/strings.h"
 
 namespace {

@@ -16,7 +16,6 @@ namespace runtime {
 namespace {
 
 constexpr int kFirstControlId = 100;
-int loadedForms = 0;
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
@@ -155,7 +154,7 @@ Form::~Form() {
     if (window_ != nullptr) DestroyWindow(window_);
 }
 
-int Form::LoadedCount() { return loadedForms; }
+int Form::LoadedCount() { return LoadedWindowCount(); }
 
 HFONT Form::Font(const FontSpec& kind) {
     for (const CachedFont& cached : fonts_) {
@@ -270,7 +269,7 @@ LRESULT CALLBACK Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         auto* created = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
         created->window_ = window;
-        ++loadedForms;
+        WindowLoaded();
     }
     auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (form == nullptr) return DefWindowProcW(window, message, wParam, lParam);
@@ -335,7 +334,7 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         window_ = nullptr;
         focus_ = nullptr;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (--loadedForms == 0) WakeMessageLoop();
+        WindowUnloaded();
         for (Control* control : controls_) control->Detach();
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -374,6 +373,12 @@ LRESULT Form::OnControlColor(HDC dc, HWND control) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     return reinterpret_cast<LRESULT>(picture_.Brush());
+}
+
+void CenterForm(Form& form) {
+    const std::int32_t left = CenteredOffset(Screen::Width(), form.Width());
+    const std::int32_t top = CenteredOffset(Screen::Height(), form.Height());
+    form.Move(static_cast<float>(left), static_cast<float>(top));
 }
 
 }  // namespace runtime

@@ -183,4 +183,7 @@ private:
     std::vector<CachedFont> fonts_;
 };
 
+// Moves a window to the middle of the screen, keeping its size.
+void CenterForm(Form& form);
+
 }  // namespace runtime
