@@ -213,34 +213,6 @@ bool AnyHeld(const std::vector<FileReplacement>& replacements) {
     return held;
 }
 
-bool AnyInstalledIsNewer(const std::vector<FileReplacement>& replacements) {
-    for (const FileReplacement& file : replacements) {
-        const std::optional<std::uint64_t> installed = FileVersion(file.destination);
-        const std::optional<std::uint64_t> incoming = FileVersion(file.source);
-        if (!IsNewer(installed, incoming)) continue;
-        Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
-            L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
-        return true;
-    }
-    return false;
-}
-
-bool AllInPlace(const std::vector<FileReplacement>& replacements) {
-    for (const FileReplacement& file : replacements) {
-        if (!SameContents(file.source, file.destination)) return false;
-    }
-    return true;
-}
-
-// Whether the restart already puts these same new files in place.
-bool AlreadyQueued(const std::vector<FileReplacement>& replacements) {
-    for (const FileReplacement& file : replacements) {
-        const std::optional<std::wstring> queued = QueuedSource(file.destination);
-        if (!queued || !SameContents(file.source, *queued)) return false;
-    }
-    return true;
-}
-
 std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& replacements) {
     std::vector<std::wstring> destinations;
     for (const FileReplacement& file : replacements) destinations.push_back(file.destination);
@@ -266,6 +238,72 @@ Update QueueForRestart(const std::vector<FileReplacement>& replacements, const s
     }
     for (TemporaryFile& file : staged) file.Release();
     return Update::kAtNextRestart;
+}
+
+// The rules of UpdateFiles. Each one either decides how the update ends or,
+// giving nothing, leaves it to the next.
+
+// An installed engine of a higher version is left as it is.
+std::optional<Update> KeepNewerInstalled(const std::vector<FileReplacement>& replacements,
+                                         const std::vector<std::wstring>& destinations) {
+    for (const FileReplacement& file : replacements) {
+        const std::optional<std::uint64_t> installed = FileVersion(file.destination);
+        const std::optional<std::uint64_t> incoming = FileVersion(file.source);
+        if (!IsNewer(installed, incoming)) continue;
+        Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
+            L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
+        Unqueue(destinations);
+        return Update::kInstalledIsNewer;
+    }
+    return std::nullopt;
+}
+
+// The same pair already in place is left as it is.
+std::optional<Update> KeepSamePair(const std::vector<FileReplacement>& replacements,
+                                   const std::vector<std::wstring>& destinations) {
+    for (const FileReplacement& file : replacements) {
+        if (!SameContents(file.source, file.destination)) return std::nullopt;
+    }
+    Log(L"Os ficheiros instalados xa son os novos: non se cambia nada");
+    Unqueue(destinations);
+    return Update::kAlreadyThere;
+}
+
+// The same new files that the restart already puts in place are not queued again.
+std::optional<Update> KeepQueuedPair(const std::vector<FileReplacement>& replacements) {
+    for (const FileReplacement& file : replacements) {
+        const std::optional<std::wstring> queued = QueuedSource(file.destination);
+        if (!queued || !SameContents(file.source, *queued)) return std::nullopt;
+    }
+    Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
+    return Update::kAtNextRestart;
+}
+
+// While other programs hold installed files, a person is asked (an
+// unattended run is not): try again, replace them at the next restart, or cancel.
+std::optional<Update> AskWhileInUse(const std::vector<FileReplacement>& replacements,
+                                    const std::vector<std::wstring>& destinations) {
+    while (AnyHeld(replacements)) {
+        const std::vector<std::wstring> programs = ProgramsUsing(destinations);
+        for (const std::wstring& program : programs) Log(L"Programa que os usa: " + program);
+        switch (AskAboutFilesInUse(programs)) {
+        case InUseAnswer::kTryAgain:
+            continue;
+        case InUseAnswer::kAtNextRestart:
+            return QueueForRestart(replacements, destinations);
+        case InUseAnswer::kCancel:
+            throw FileInUse();
+        }
+    }
+    return std::nullopt;
+}
+
+// Otherwise both are replaced now, together, and nothing queued for the
+// restart is left to undo them.
+Update ReplaceNow(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
+    Unqueue(destinations);
+    ReplaceFilesTogether(replacements);
+    return Update::kReplaced;
 }
 
 }  // namespace
@@ -309,37 +347,15 @@ bool SameContents(const std::wstring& source, const std::wstring& installed) {
     }
 }
 
+// The rules in the order they apply: the first that decides ends the update.
 Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
     const std::vector<std::wstring> destinations = Destinations(replacements);
-    if (AnyInstalledIsNewer(replacements)) {
-        Unqueue(destinations);
-        return Update::kInstalledIsNewer;
-    }
-    if (AllInPlace(replacements)) {
-        Log(L"Os ficheiros instalados xa son os novos: non se cambia nada");
-        Unqueue(destinations);
-        return Update::kAlreadyThere;
-    }
-    if (AlreadyQueued(replacements)) {
-        Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
-        return Update::kAtNextRestart;
-    }
-    while (AnyHeld(replacements)) {
-        const std::vector<std::wstring> programs = ProgramsUsing(destinations);
-        for (const std::wstring& program : programs) Log(L"Programa que os usa: " + program);
-        switch (AskAboutFilesInUse(programs)) {
-        case InUseAnswer::kTryAgain:
-            continue;
-        case InUseAnswer::kAtNextRestart:
-            return QueueForRestart(replacements, destinations);
-        case InUseAnswer::kCancel:
-            throw FileInUse();
-        }
-    }
-    Unqueue(destinations);
-    ReplaceFilesTogether(replacements);
-    return Update::kReplaced;
+    if (const std::optional<Update> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
+    if (const std::optional<Update> decided = KeepSamePair(replacements, destinations)) return *decided;
+    if (const std::optional<Update> decided = KeepQueuedPair(replacements)) return *decided;
+    if (const std::optional<Update> decided = AskWhileInUse(replacements, destinations)) return *decided;
+    return ReplaceNow(replacements, destinations);
 }
 
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move) {
