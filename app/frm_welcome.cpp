@@ -1,8 +1,8 @@
 #include "app/frm_welcome.h"
 
+#include "host/host.h"
 #include "installer/frm_instalador.h"
 #include "resources/resource.h"
-#include "runtime/host.h"
 #include "runtime/resources.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/screen.h"
+#include "forms/screen.h"
 
 #include <windows.h>
 

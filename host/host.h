@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "host/exit_codes.h"
+#include "host/log.h"
 #include "runtime/error.h"
-#include "runtime/exit_codes.h"
-#include "runtime/log.h"
 
 namespace runtime {
 

@@ -1,4 +1,4 @@
-#include "runtime/exit_codes.h"
+#include "host/exit_codes.h"
 
 namespace runtime {
 

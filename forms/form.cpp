@@ -1,4 +1,4 @@
-#include "runtime/form.h"
+#include "forms/form.h"
 
 #include <commctrl.h>
 
@@ -6,10 +6,10 @@
 #include <cmath>
 #include <string_view>
 
-#include "runtime/host.h"
-#include "runtime/message_loop.h"
-#include "runtime/screen.h"
-#include "runtime/single_instance.h"
+#include "forms/message_loop.h"
+#include "forms/screen.h"
+#include "host/host.h"
+#include "host/single_instance.h"
 
 namespace runtime {
 

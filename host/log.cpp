@@ -1,9 +1,9 @@
-#include "runtime/log.h"
+#include "host/log.h"
 
 #include <new>
 
+#include "host/exit_codes.h"
 #include "resources/resource.h"
-#include "runtime/exit_codes.h"
 #include "runtime/handles.h"
 #include "runtime/paths.h"
 

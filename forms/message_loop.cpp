@@ -1,6 +1,6 @@
-#include "runtime/message_loop.h"
+#include "forms/message_loop.h"
 
-#include "runtime/exit_codes.h"
+#include "host/exit_codes.h"
 
 namespace runtime {
 

@@ -1,16 +1,16 @@
-#include "runtime/files.h"
+#include "update/files.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "runtime/file_version.h"
-#include "runtime/files_in_use.h"
+#include "host/host.h"
+#include "host/log.h"
 #include "runtime/handles.h"
-#include "runtime/host.h"
-#include "runtime/log.h"
 #include "runtime/paths.h"
-#include "runtime/restart_queue.h"
+#include "update/file_version.h"
+#include "update/files_in_use.h"
+#include "update/restart_queue.h"
 
 namespace runtime {
 

@@ -1,11 +1,11 @@
-#include "runtime/restart_queue.h"
+#include "update/restart_queue.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
+#include "host/log.h"
 #include "runtime/handles.h"
-#include "runtime/log.h"
 #include "runtime/paths.h"
 
 namespace runtime {

@@ -1,11 +1,11 @@
-#include "runtime/single_instance.h"
+#include "host/single_instance.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
 #include <string>
 
-#include "runtime/log.h"
+#include "host/log.h"
 
 namespace runtime {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "forms/picture.h"
 #include "runtime/handles.h"
-#include "runtime/picture.h"
 
 namespace runtime {
 

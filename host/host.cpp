@@ -1,4 +1,4 @@
-#include "runtime/host.h"
+#include "host/host.h"
 
 #include <windows.h>
 
