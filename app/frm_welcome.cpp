@@ -1,10 +1,9 @@
 #include "app/frm_welcome.h"
 
+#include "host/host.h"
 #include "installer/frm_instalador.h"
 #include "resources/resource.h"
-#include "runtime/host.h"
 #include "runtime/resources.h"
-#include "runtime/screen.h"
 
 namespace {
 

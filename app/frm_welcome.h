@@ -1,7 +1,7 @@
 // The welcome window with which the program starts.
 #pragma once
 
-#include "runtime/form.h"
+#include "forms/form.h"
 
 class frmWelcome final : public runtime::Form {
 public:

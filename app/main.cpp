@@ -1,15 +1,15 @@
 #include <windows.h>
 
 #include "app/frm_welcome.h"
+#include "forms/message_loop.h"
+#include "host/command_line.h"
+#include "host/host.h"
+#include "host/log.h"
+#include "host/single_instance.h"
+#include "host/system_dlls.h"
 #include "installer/frm_instalador.h"
 #include "resources/resource.h"
-#include "runtime/command_line.h"
-#include "runtime/host.h"
-#include "runtime/log.h"
-#include "runtime/message_loop.h"
 #include "runtime/resources.h"
-#include "runtime/single_instance.h"
-#include "runtime/system_dlls.h"
 
 // The default handler of std::terminate describes the exception on the
 // console, which a windowed program does not have, and brings a symbol
@@ -44,7 +44,7 @@ void Start(const runtime::CommandLine& command) {
     // /LOG alone never stops the run; a file the administrator named must be usable.
     if (command.log && command.logFile.empty()) runtime::OpenDefaultLog();
     const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
-    runtime::LogRunStart(ModeName(command.mode));
+    runtime::LogRunStart(ModeName(command.mode), runtime::AppPath());
     if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
     if (!command.invalid.empty() || !logOpen) {
         // The box waits for someone to close it: only for a person, never for

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "bench/stopwatch.h"
+#include "forms/message_loop.h"
 #include "registry/registro.h"
-#include "runtime/message_loop.h"
 #include "tests/support/registry_sandbox.h"
 
 

@@ -5,14 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "host/host.h"
 #include "registry/registro.h"
 #include "resources/resource.h"
 #include "runtime/checked.h"
-#include "runtime/files.h"
-#include "runtime/host.h"
 #include "runtime/resources.h"
-#include "runtime/screen.h"
 #include "runtime/strings.h"
+#include "update/files.h"
 
 namespace {
 

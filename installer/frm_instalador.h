@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "runtime/form.h"
-#include "runtime/progress_bar.h"
+#include "forms/form.h"
+#include "forms/progress_bar.h"
 
 class FrmInstalador final : public runtime::Form {
 public:

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "forms/message_loop.h"
 #include "runtime/checked.h"
-#include "runtime/message_loop.h"
 #include "runtime/strings.h"
 
 namespace Registro {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "host/single_instance.h"
 #include "runtime/handles.h"
-#include "runtime/single_instance.h"
 #include "runtime/strings.h"
 #include "tests/e2e/automation.h"
 #include "tests/support/restart_queue_sandbox.h"

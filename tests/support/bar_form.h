@@ -2,9 +2,9 @@
 // installer has its own, for tests and benchmarks of the bar.
 #pragma once
 
+#include "forms/form.h"
+#include "forms/progress_bar.h"
 #include "resources/resource.h"
-#include "runtime/form.h"
-#include "runtime/progress_bar.h"
 
 namespace testing_support {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/restart_queue.h"
+#include "update/restart_queue.h"
 
 namespace testing_support {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/host.h"
+#include "host/host.h"
 
 namespace testing_support {
 

@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "runtime/command_line.h"
-#include "runtime/log.h"
+#include "host/command_line.h"
+#include "host/log.h"
 
 using runtime::RunMode;
 

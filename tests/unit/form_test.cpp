@@ -1,14 +1,14 @@
-#include "runtime/form.h"
+#include "forms/form.h"
 
 #include <commctrl.h>
 
 #include <limits>
 #include <string>
 
+#include "forms/progress_bar.h"
+#include "forms/screen.h"
 #include "resources/resource.h"
-#include "runtime/progress_bar.h"
 #include "runtime/resources.h"
-#include "runtime/screen.h"
 #include "tests/e2e/automation.h"
 #include "tests/support/string_table.h"
 #include "tests/unit/error_matchers.h"

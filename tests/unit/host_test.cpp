@@ -1,6 +1,6 @@
 #include "gtest/gtest.h"
+#include "host/host.h"
 #include "runtime/error.h"
-#include "runtime/host.h"
 #include "tests/support/test_host.h"
 
 TEST(UnhandledErrors, AreReportedInGalicianAndEndTheProgramWithCode3) {

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "forms/screen.h"
 #include "gtest/gtest.h"
 #include "installer/frm_instalador.h"
-#include "runtime/file_version.h"
-#include "runtime/files.h"
 #include "runtime/handles.h"
-#include "runtime/screen.h"
 #include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_host.h"
 #include "tests/unit/error_matchers.h"
+#include "update/file_version.h"
+#include "update/files.h"
 
 using testing_support::ReadFile;
 using testing_support::SharedDllsSandbox;

@@ -1,5 +1,5 @@
 #include "gtest/gtest.h"
-#include "runtime/log.h"
+#include "host/log.h"
 
 // Linux's /dev/full, which Wine shows as Z:\dev\full: every write to it fails
 // as on a full disk.

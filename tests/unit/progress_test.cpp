@@ -7,7 +7,7 @@
 #include "installer/frm_instalador.h"
 #include "tests/support/bar_form.h"
 #include "resources/resource.h"
-#include "runtime/progress_bar.h"
+#include "forms/progress_bar.h"
 #include "tests/unit/error_matchers.h"
 
 namespace {

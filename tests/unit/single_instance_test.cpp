@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "gtest/gtest.h"
+#include "host/single_instance.h"
 #include "runtime/handles.h"
-#include "runtime/single_instance.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "host/system_dlls.h"
 #include "runtime/strings.h"
-#include "runtime/system_dlls.h"
 
 namespace {
 

@@ -14,9 +14,11 @@ void DoEvents();
 // then gives the exit code of a program that ended without installing.
 int RunMessageLoop();
 
-// Makes the message loop look again whether a window is left; called when
-// the last one goes.
-void WakeMessageLoop();
+// The program's windows tell the loop when one is loaded and when it goes:
+// the loop runs while one is left, and the last to go wakes it.
+void WindowLoaded() noexcept;
+void WindowUnloaded() noexcept;
+int LoadedWindowCount() noexcept;
 
 // Hands one message to its window, with the keyboard navigation of a dialog
 // (Tab, Enter, Esc) for the program's windows.

@@ -1,4 +1,4 @@
-#include "runtime/system_dlls.h"
+#include "host/system_dlls.h"
 
 #include <optional>
 #include <span>

@@ -1,11 +1,10 @@
-#include "runtime/screen.h"
+#include "forms/screen.h"
 
 #include <windows.h>
 
 #include <cmath>
 
 #include "runtime/checked.h"
-#include "runtime/form.h"
 
 namespace runtime {
 
@@ -29,12 +28,6 @@ float Screen::Height() { return PixelsToTwips(GetSystemMetrics(SM_CYSCREEN)); }
 std::int32_t CenteredOffset(float screenSize, float windowSize) {
     const float difference = CheckedFloat(static_cast<double>(screenSize) - static_cast<double>(windowSize));
     return ToLong(difference) / 2;
-}
-
-void CenterForm(Form& form) {
-    const std::int32_t left = CenteredOffset(Screen::Width(), form.Width());
-    const std::int32_t top = CenteredOffset(Screen::Height(), form.Height());
-    form.Move(static_cast<float>(left), static_cast<float>(top));
 }
 
 }  // namespace runtime

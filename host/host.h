@@ -9,27 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "host/exit_codes.h"
+#include "host/log.h"
 #include "runtime/error.h"
-#include "runtime/log.h"
 
 namespace runtime {
-
-// The same in every mode: deployment scripts tell the outcomes apart by them.
-enum ExitCode : int {
-    kExitUpdated = 0,
-    kExitFailed = 1,
-    kExitCancelled = 2,
-    kExitRuntimeError = 3,
-    kExitNothingToUpdate = 4,
-    kExitFilesInUse = 5,
-    kExitAlreadyRunning = 6,
-    kExitPartlyReplaced = 7,
-    // What Windows Installer gives when a restart finishes the work, which
-    // deployment tools take as success with a restart pending.
-    kExitAtNextRestart = 3010,
-    // What Windows Installer gives for an invalid command line.
-    kExitInvalidCommandLine = 1639,
-};
 
 // How much of the program a person sees: everything; the installer window's
 // progress only; nothing at all.
@@ -86,15 +70,19 @@ enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
 // person; an unattended run asks no one and has the files replaced at the
 // next restart.
 InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs);
-// What an exit code tells, for the log.
-const wchar_t* ExitCodeMeaning(int exitCode) noexcept;
 [[noreturn]] inline void End(int exitCode) {
-    Log(L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + ExitCodeMeaning(exitCode));
+    LogRunEnd(exitCode);
     CurrentHost().End(exitCode);
     // A host's End never returns; the compiler cannot see that through the virtual call.
     std::terminate();
 }
 inline std::wstring AppPath() { return CurrentHost().AppPath(); }
+
+// Whether a replacement has begun to write beside the installed files: from
+// then on, ending the program at once could leave them half done. The update
+// marks it; the window that hears the session end asks it.
+bool ReplacementStarted() noexcept;
+void MarkReplacementStarted() noexcept;
 
 // Reports an error that no trap handled, the way the runtime does, and ends
 // the program with kExitRuntimeError.

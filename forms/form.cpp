@@ -1,4 +1,4 @@
-#include "runtime/form.h"
+#include "forms/form.h"
 
 #include <commctrl.h>
 
@@ -6,17 +6,16 @@
 #include <cmath>
 #include <string_view>
 
-#include "runtime/files.h"
-#include "runtime/host.h"
-#include "runtime/message_loop.h"
-#include "runtime/screen.h"
+#include "forms/message_loop.h"
+#include "forms/screen.h"
+#include "host/host.h"
+#include "host/single_instance.h"
 
 namespace runtime {
 
 namespace {
 
 constexpr int kFirstControlId = 100;
-int loadedForms = 0;
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
@@ -30,7 +29,7 @@ void RegisterFormClass(WNDPROC windowProc) {
         windowClass.lpfnWndProc = windowProc;
         windowClass.hInstance = Instance();
         windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.lpszClassName = Form::kClassName;
+        windowClass.lpszClassName = kWindowClassName;
         return RegisterClassExW(&windowClass) != 0;
     }();
     if (!registered) Raise(kOutOfMemory);
@@ -155,7 +154,7 @@ Form::~Form() {
     if (window_ != nullptr) DestroyWindow(window_);
 }
 
-int Form::LoadedCount() { return loadedForms; }
+int Form::LoadedCount() { return LoadedWindowCount(); }
 
 HFONT Form::Font(const FontSpec& kind) {
     for (const CachedFont& cached : fonts_) {
@@ -182,7 +181,7 @@ void Form::Load() {
 
     RECT outer{0, 0, TwipsToPixels(layout_.clientWidth), TwipsToPixels(layout_.clientHeight)};
     AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
-    const HWND window = CreateWindowExW(kFormExStyle, Form::kClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
+    const HWND window = CreateWindowExW(kFormExStyle, kWindowClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
                                         outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
     if (window == nullptr) Raise(kOutOfMemory);
 
@@ -270,7 +269,7 @@ LRESULT CALLBACK Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         auto* created = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
         created->window_ = window;
-        ++loadedForms;
+        WindowLoaded();
     }
     auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (form == nullptr) return DefWindowProcW(window, message, wParam, lParam);
@@ -335,7 +334,7 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         window_ = nullptr;
         focus_ = nullptr;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (--loadedForms == 0) WakeMessageLoop();
+        WindowUnloaded();
         for (Control* control : controls_) control->Detach();
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -374,6 +373,12 @@ LRESULT Form::OnControlColor(HDC dc, HWND control) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     return reinterpret_cast<LRESULT>(picture_.Brush());
+}
+
+void CenterForm(Form& form) {
+    const std::int32_t left = CenteredOffset(Screen::Width(), form.Width());
+    const std::int32_t top = CenteredOffset(Screen::Height(), form.Height());
+    form.Move(static_cast<float>(left), static_cast<float>(top));
 }
 
 }  // namespace runtime

@@ -1,4 +1,4 @@
-#include "runtime/progress_bar.h"
+#include "forms/progress_bar.h"
 
 #include <commctrl.h>
 

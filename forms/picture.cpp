@@ -1,14 +1,14 @@
-#include "runtime/picture.h"
+#include "forms/picture.h"
 
 #include <ole2.h>
 #include <olectl.h>
 
 #include <cstring>
 
+#include "forms/screen.h"
+#include "host/system_dlls.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
-#include "runtime/screen.h"
-#include "runtime/system_dlls.h"
 
 namespace runtime {
 

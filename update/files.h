@@ -89,13 +89,4 @@ bool SameContents(const std::wstring& source, const std::wstring& installed);
 // when either has none.
 bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming);
 
-// The path made full (GetFullPathNameW), or as it is when it cannot be.
-std::wstring FullPath(const std::wstring& path);
-// The full path in lower case: the same file whatever the form of its name.
-std::wstring ComparablePath(const std::wstring& path);
-
-// Whether a replacement has begun to write beside the installed files: from
-// then on, ending the program at once could leave them half done.
-bool ReplacementStarted() noexcept;
-
 }  // namespace runtime

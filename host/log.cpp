@@ -1,11 +1,11 @@
-#include "runtime/log.h"
+#include "host/log.h"
 
 #include <new>
 
+#include "host/exit_codes.h"
 #include "resources/resource.h"
-#include "runtime/files.h"
 #include "runtime/handles.h"
-#include "runtime/host.h"
+#include "runtime/paths.h"
 
 namespace runtime {
 
@@ -211,7 +211,7 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
     }
 }
 
-void LogRunStart(std::wstring_view modeName) {
+void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder) {
     if (!logFile) return;
     Log(L"Actualizador do corrector de galego " PROGRAM_VERSION_TEXT);
     Log(L"Ficheiro de rexistro: " + logPath);
@@ -223,7 +223,11 @@ void LogRunStart(std::wstring_view modeName) {
     Log(std::wstring(L"Modo: ") + std::wstring(modeName));
     Log(WindowsText());
     Log(RunsAsAdministrator() ? L"Dereitos de administrador: si" : L"Dereitos de administrador: non");
-    Log(L"Cartafol do programa: " + AppPath());
+    Log(L"Cartafol do programa: " + std::wstring(programFolder));
+}
+
+void LogRunEnd(int exitCode) {
+    Log(L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + ExitCodeMeaning(exitCode));
 }
 
 }  // namespace runtime

@@ -1,15 +1,15 @@
-#include "runtime/files_in_use.h"
+#include "update/files_in_use.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 
-#include "runtime/file_version.h"
-#include "runtime/files.h"
+#include "host/system_dlls.h"
 #include "runtime/handles.h"
+#include "runtime/paths.h"
 #include "runtime/strings.h"
-#include "runtime/system_dlls.h"
+#include "update/file_version.h"
 
 namespace runtime {
 

@@ -1,4 +1,4 @@
-#include "runtime/command_line.h"
+#include "host/command_line.h"
 
 #include "runtime/strings.h"
 

@@ -15,7 +15,7 @@
 //   thousands of writes cost no more than the frames they fill.
 #pragma once
 
-#include "runtime/form.h"
+#include "forms/form.h"
 
 namespace runtime {
 

@@ -1,7 +1,6 @@
-#include "runtime/message_loop.h"
+#include "forms/message_loop.h"
 
-#include "runtime/form.h"
-#include "runtime/host.h"
+#include "host/exit_codes.h"
 
 namespace runtime {
 
@@ -12,7 +11,27 @@ namespace {
 // once, before the user could read it.
 bool quitRequested = false;
 
+int loadedWindows = 0;
+
+// Makes the message loop look again whether a window is left.
+void WakeMessageLoop() {
+    // A window closed by a message sent from another program goes inside
+    // GetMessageW, which goes on waiting when nothing is posted after it. A
+    // message for no window wakes it and does nothing else; a quit request
+    // would close the next message box, should a window be shown meanwhile in
+    // the same request (Seguinte shows the installer's).
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+}
+
 }  // namespace
+
+void WindowLoaded() noexcept { ++loadedWindows; }
+
+void WindowUnloaded() noexcept {
+    if (--loadedWindows == 0) WakeMessageLoop();
+}
+
+int LoadedWindowCount() noexcept { return loadedWindows; }
 
 void DispatchProgramMessage(MSG& message) {
     const HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
@@ -23,21 +42,12 @@ void DispatchProgramMessage(MSG& message) {
 
 int RunMessageLoop() {
     MSG message;
-    while (Form::LoadedCount() > 0 && !quitRequested) {
+    while (loadedWindows > 0 && !quitRequested) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0 || got == -1) break;
         DispatchProgramMessage(message);
     }
     return kExitCancelled;
-}
-
-void WakeMessageLoop() {
-    // A window closed by a message sent from another program goes inside
-    // GetMessageW, which goes on waiting when nothing is posted after it. A
-    // message for no window wakes it and does nothing else; a quit request
-    // would close the next message box, should a window be shown meanwhile in
-    // the same request (Seguinte shows the installer's).
-    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 void DoEvents() {

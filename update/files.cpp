@@ -1,22 +1,20 @@
-#include "runtime/files.h"
+#include "update/files.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "runtime/file_version.h"
-#include "runtime/files_in_use.h"
+#include "host/host.h"
+#include "host/log.h"
 #include "runtime/handles.h"
-#include "runtime/host.h"
-#include "runtime/log.h"
-#include "runtime/restart_queue.h"
-#include "runtime/strings.h"
+#include "runtime/paths.h"
+#include "update/file_version.h"
+#include "update/files_in_use.h"
+#include "update/restart_queue.h"
 
 namespace runtime {
 
 namespace {
-
-bool replacementStarted = false;
 
 bool InUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
@@ -51,11 +49,6 @@ int ErrorNumberFor(DWORD error) {
     RaiseSystemError(error);
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-}
-
 std::wstring SizeText(HANDLE file) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size)) return L"? bytes";
@@ -79,8 +72,8 @@ class TemporaryFile {
 public:
     explicit TemporaryFile(const std::wstring& besides) {
         wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(FolderOf(besides).c_str(), L"QND", 0, name) == 0) {
-            RaiseLastError(L"Crear un ficheiro temporal", FolderOf(besides));
+        if (GetTempFileNameW(ParentFolder(besides).c_str(), L"QND", 0, name) == 0) {
+            RaiseLastError(L"Crear un ficheiro temporal", ParentFolder(besides));
         }
         path_ = name;
     }
@@ -220,34 +213,6 @@ bool AnyHeld(const std::vector<FileReplacement>& replacements) {
     return held;
 }
 
-bool AnyInstalledIsNewer(const std::vector<FileReplacement>& replacements) {
-    for (const FileReplacement& file : replacements) {
-        const std::optional<std::uint64_t> installed = FileVersion(file.destination);
-        const std::optional<std::uint64_t> incoming = FileVersion(file.source);
-        if (!IsNewer(installed, incoming)) continue;
-        Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
-            L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
-        return true;
-    }
-    return false;
-}
-
-bool AllInPlace(const std::vector<FileReplacement>& replacements) {
-    for (const FileReplacement& file : replacements) {
-        if (!SameContents(file.source, file.destination)) return false;
-    }
-    return true;
-}
-
-// Whether the restart already puts these same new files in place.
-bool AlreadyQueued(const std::vector<FileReplacement>& replacements) {
-    for (const FileReplacement& file : replacements) {
-        const std::optional<std::wstring> queued = QueuedSource(file.destination);
-        if (!queued || !SameContents(file.source, *queued)) return false;
-    }
-    return true;
-}
-
 std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& replacements) {
     std::vector<std::wstring> destinations;
     for (const FileReplacement& file : replacements) destinations.push_back(file.destination);
@@ -258,7 +223,7 @@ std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& repla
 // Windows next starts, in order, before any program can hold them. All or
 // nothing: what was queued is taken out again when a later one is refused.
 Update QueueForRestart(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
-    replacementStarted = true;
+    MarkReplacementStarted();
     Unqueue(destinations);
     std::vector<TemporaryFile> staged;
     for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
@@ -275,25 +240,77 @@ Update QueueForRestart(const std::vector<FileReplacement>& replacements, const s
     return Update::kAtNextRestart;
 }
 
+// The rules of UpdateFiles. Each one either decides how the update ends or,
+// giving nothing, leaves it to the next.
+
+// An installed engine of a higher version is left as it is.
+std::optional<Update> KeepNewerInstalled(const std::vector<FileReplacement>& replacements,
+                                         const std::vector<std::wstring>& destinations) {
+    for (const FileReplacement& file : replacements) {
+        const std::optional<std::uint64_t> installed = FileVersion(file.destination);
+        const std::optional<std::uint64_t> incoming = FileVersion(file.source);
+        if (!IsNewer(installed, incoming)) continue;
+        Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
+            L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
+        Unqueue(destinations);
+        return Update::kInstalledIsNewer;
+    }
+    return std::nullopt;
+}
+
+// The same pair already in place is left as it is.
+std::optional<Update> KeepSamePair(const std::vector<FileReplacement>& replacements,
+                                   const std::vector<std::wstring>& destinations) {
+    for (const FileReplacement& file : replacements) {
+        if (!SameContents(file.source, file.destination)) return std::nullopt;
+    }
+    Log(L"Os ficheiros instalados xa son os novos: non se cambia nada");
+    Unqueue(destinations);
+    return Update::kAlreadyThere;
+}
+
+// The same new files that the restart already puts in place are not queued again.
+std::optional<Update> KeepQueuedPair(const std::vector<FileReplacement>& replacements) {
+    for (const FileReplacement& file : replacements) {
+        const std::optional<std::wstring> queued = QueuedSource(file.destination);
+        if (!queued || !SameContents(file.source, *queued)) return std::nullopt;
+    }
+    Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
+    return Update::kAtNextRestart;
+}
+
+// While other programs hold installed files, a person is asked (an
+// unattended run is not): try again, replace them at the next restart, or cancel.
+std::optional<Update> AskWhileInUse(const std::vector<FileReplacement>& replacements,
+                                    const std::vector<std::wstring>& destinations) {
+    while (AnyHeld(replacements)) {
+        const std::vector<std::wstring> programs = ProgramsUsing(destinations);
+        for (const std::wstring& program : programs) Log(L"Programa que os usa: " + program);
+        switch (AskAboutFilesInUse(programs)) {
+        case InUseAnswer::kTryAgain:
+            continue;
+        case InUseAnswer::kAtNextRestart:
+            return QueueForRestart(replacements, destinations);
+        case InUseAnswer::kCancel:
+            throw FileInUse();
+        }
+    }
+    return std::nullopt;
+}
+
+// Otherwise both are replaced now, together, and nothing queued for the
+// restart is left to undo them.
+Update ReplaceNow(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
+    Unqueue(destinations);
+    ReplaceFilesTogether(replacements);
+    return Update::kReplaced;
+}
+
 }  // namespace
 
 bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
-
-bool ReplacementStarted() noexcept { return replacementStarted; }
-
-std::wstring FullPath(const std::wstring& path) {
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0) return path;
-        if (length < full.size()) return full.substr(0, length);
-        full.resize(length);
-    }
-}
-
-std::wstring ComparablePath(const std::wstring& path) { return LCase(FullPath(path)); }
 
 bool IsNewer(std::optional<std::uint64_t> installed, std::optional<std::uint64_t> incoming) {
     return installed && incoming && *installed > *incoming;
@@ -330,44 +347,22 @@ bool SameContents(const std::wstring& source, const std::wstring& installed) {
     }
 }
 
+// The rules in the order they apply: the first that decides ends the update.
 Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
     const std::vector<std::wstring> destinations = Destinations(replacements);
-    if (AnyInstalledIsNewer(replacements)) {
-        Unqueue(destinations);
-        return Update::kInstalledIsNewer;
-    }
-    if (AllInPlace(replacements)) {
-        Log(L"Os ficheiros instalados xa son os novos: non se cambia nada");
-        Unqueue(destinations);
-        return Update::kAlreadyThere;
-    }
-    if (AlreadyQueued(replacements)) {
-        Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
-        return Update::kAtNextRestart;
-    }
-    while (AnyHeld(replacements)) {
-        const std::vector<std::wstring> programs = ProgramsUsing(destinations);
-        for (const std::wstring& program : programs) Log(L"Programa que os usa: " + program);
-        switch (AskAboutFilesInUse(programs)) {
-        case InUseAnswer::kTryAgain:
-            continue;
-        case InUseAnswer::kAtNextRestart:
-            return QueueForRestart(replacements, destinations);
-        case InUseAnswer::kCancel:
-            throw FileInUse();
-        }
-    }
-    Unqueue(destinations);
-    ReplaceFilesTogether(replacements);
-    return Update::kReplaced;
+    if (const std::optional<Update> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
+    if (const std::optional<Update> decided = KeepSamePair(replacements, destinations)) return *decided;
+    if (const std::optional<Update> decided = KeepQueuedPair(replacements)) return *decided;
+    if (const std::optional<Update> decided = AskWhileInUse(replacements, destinations)) return *decided;
+    return ReplaceNow(replacements, destinations);
 }
 
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move) {
     std::vector<bool> existed;
     for (const FileReplacement& file : replacements) existed.push_back(CheckReplaceable(file.destination));
 
-    replacementStarted = true;
+    MarkReplacementStarted();
     std::vector<TemporaryFile> staged;
     for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
 

@@ -43,8 +43,10 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
 
 // The facts an administrator needs to read the rest: the program's version,
 // the log's full path, the command line, Windows, administrator rights, the
-// program's folder.
-void LogRunStart(std::wstring_view modeName);
+// program's folder (the host's AppPath).
+void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder);
+// The last line: the exit code and what it tells.
+void LogRunEnd(int exitCode);
 
 // Whole numbers for the log and the messages, spelled out here rather than
 // with the C library's formatted output, which would double the program's size.

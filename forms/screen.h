@@ -17,14 +17,9 @@ float Width();
 float Height();
 }  // namespace Screen
 
-class Form;
-
 // Where a window of a given outer size starts so that it sits in the middle
 // of a screen of the given size, both in twips: the difference converted to
 // a whole number (halves to even), then halved toward zero.
 std::int32_t CenteredOffset(float screenSize, float windowSize);
-
-// Moves a window to the middle of the screen, keeping its size.
-void CenterForm(Form& form);
 
 }  // namespace runtime

@@ -8,6 +8,8 @@ namespace runtime {
 
 // Global: deployments run as SYSTEM in session 0, people in their own session.
 inline constexpr wchar_t kInstanceName[] = L"Global\\ActualizadorCorrectorGalegoQUENDOR";
+// The window class of every window of the program, by which another copy finds them.
+inline constexpr wchar_t kWindowClassName[] = L"ActualizadorForm";
 
 // Holds a name that every copy of the program asks for, in every session,
 // for as long as this copy runs. Windows lets the name go with the process,

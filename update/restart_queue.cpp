@@ -1,13 +1,12 @@
-#include "runtime/restart_queue.h"
+#include "update/restart_queue.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "runtime/files.h"
+#include "host/log.h"
 #include "runtime/handles.h"
-#include "runtime/log.h"
-#include "runtime/strings.h"
+#include "runtime/paths.h"
 
 namespace runtime {
 
@@ -25,13 +24,11 @@ std::wstring PlainPath(std::wstring path) {
     return path;
 }
 
-std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
-
 // One of the updater's own copies, made beside the file it was to replace.
 bool OwnCopyBeside(const std::wstring& source, const std::wstring& destination) {
     const std::wstring from = ComparablePath(source);
-    return FolderOf(from) == FolderOf(ComparablePath(destination)) &&
-           from.compare(FolderOf(from).size(), 3, kOwnPrefix) == 0;
+    return FolderPrefix(from) == FolderPrefix(ComparablePath(destination)) &&
+           from.compare(FolderPrefix(from).size(), 3, kOwnPrefix) == 0;
 }
 
 }  // namespace

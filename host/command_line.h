@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/host.h"
+#include "host/host.h"
 
 namespace runtime {
 

@@ -1,4 +1,4 @@
-#include "runtime/file_version.h"
+#include "update/file_version.h"
 
 #include <windows.h>
 
@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/log.h"
 #include "runtime/handles.h"
-#include "runtime/log.h"
 
 namespace runtime {
 

@@ -1,12 +1,11 @@
-#include "runtime/single_instance.h"
+#include "host/single_instance.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
 #include <string>
 
-#include "runtime/form.h"
-#include "runtime/log.h"
+#include "host/log.h"
 
 namespace runtime {
 
@@ -23,7 +22,7 @@ BOOL CALLBACK FindProgramWindow(HWND window, LPARAM found) {
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     if (processId == GetCurrentProcessId() || GetClassNameW(window, className, 64) == 0) return TRUE;
-    if (std::wstring_view(className) != Form::kClassName) return TRUE;
+    if (std::wstring_view(className) != kWindowClassName) return TRUE;
     copy.processId = processId;
     return FALSE;
 }

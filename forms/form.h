@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "forms/picture.h"
 #include "runtime/handles.h"
-#include "runtime/picture.h"
 
 namespace runtime {
 
@@ -147,8 +147,6 @@ public:
 
     // How many windows of the program are loaded.
     static int LoadedCount();
-    // The window class of every form, by which other copies find them.
-    static constexpr wchar_t kClassName[] = L"ActualizadorForm";
 
 protected:
     virtual void Form_Load() = 0;
@@ -184,5 +182,8 @@ private:
     };
     std::vector<CachedFont> fonts_;
 };
+
+// Moves a window to the middle of the screen, keeping its size.
+void CenterForm(Form& form);
 
 }  // namespace runtime
