@@ -12,8 +12,16 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2 || LoadLibraryW(argv[1]) == nullptr) return 1;
     std::vector<HANDLE> held;
     for (int i = 2; i < argc; ++i) {
-        held.push_back(CreateFileW(argv[i], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (held.back() == INVALID_HANDLE_VALUE) return 1;
+        // A test that looks whether the file is held yet opens it for a
+        // moment: that is a sharing violation here, so it is tried again.
+        HANDLE file = INVALID_HANDLE_VALUE;
+        for (int attempt = 0; attempt < 1000 && file == INVALID_HANDLE_VALUE; ++attempt) {
+            file = CreateFileW(argv[i], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) return 1;
+            if (file == INVALID_HANDLE_VALUE) Sleep(10);
+        }
+        if (file == INVALID_HANDLE_VALUE) return 1;
+        held.push_back(file);
     }
     wchar_t ready[MAX_PATH + 8];
     const DWORD length = GetModuleFileNameW(nullptr, ready, MAX_PATH);
