@@ -586,6 +586,11 @@ std::string Utf8(const std::wstring& text) {
 
 // What holds a name before the run: the single copy's, or the default log's.
 enum class Taken { kNothing, kInstanceNameByAnEvent, kDefaultLogByAFolder };
+// The new pair beside the program: a whole one; one cut short in a copy;
+// texts that a list beside them vouches for (sha256sum of each).
+enum class NewPair { kWhole, kCut, kListed };
+constexpr char kList[] = "5205f280ab2d55aee713991c1ada97c0043d2f3652b0f297b8156c6a7cc95823 10 QUENDOR.DLL\r\n"
+                         "f7438be067622fef5ee1c29b702d1983c9ee95f9dc3c225179088eaca613ceda 11 QUENDOR.LEX\r\n";
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring& pattern) {
     std::vector<std::wstring> names;
@@ -632,6 +637,7 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         std::string engine;
         const char* lexicon;
         Taken taken = Taken::kNothing;
+        NewPair newPair = NewPair::kWhole;
     } runs[] = {
         {"updated", L"/S", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
         {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
@@ -668,11 +674,20 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         {"single copy's name taken by an event", L"/S", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon",
          Taken::kInstanceNameByAnEvent},
         {"help", L"/S /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
+        {"a new pair cut short", L"/S", nullptr, kShareAll, nullptr, false, false, 8, "old engine", "old lexicon",
+         Taken::kNothing, NewPair::kCut},
+        {"a new pair that matches its list", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine",
+         "new lexicon", Taken::kNothing, NewPair::kListed},
         {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.how);
         testing_support::RestartQueueSandbox queue;
+        WriteFile(work / L"Descargas\\QUENDOR.DLL", run.newPair == NewPair::kCut      ? kNewEngine.substr(0, 1000)
+                                                     : run.newPair == NewPair::kListed ? "new engine"
+                                                                                       : kNewEngine);
+        DeleteFileW((work / L"Descargas\\QUENDOR.LST").c_str());
+        if (run.newPair == NewPair::kListed) WriteFile(work / L"Descargas\\QUENDOR.LST", kList);
         if (run.installedAsNew) {
             // As an earlier run leaves them: copies keep their source's time.
             for (const wchar_t* name : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
