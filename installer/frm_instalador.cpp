@@ -123,6 +123,7 @@ void FrmInstalador::Instalar() {
         carpeta = runtime::Left(carpeta, runtime::InStr(1, runtime::LCase(carpeta), kMarker) - 1);
         carpeta += kProofingSuffix;
         runtime::Log(L"Cartafol de correcci\u00F3n: " + carpeta);
+        runtime::NoteForEvent(L"Cartafol de correcci\u00F3n: " + carpeta);
 
         std::wstring motor = carpeta + kEngineFile;
         const bool instalado = Registro::ExisteFichero(motor);

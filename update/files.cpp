@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "host/event_log.h"
 #include "host/host.h"
 #include "host/log.h"
 #include "runtime/handles.h"
@@ -264,6 +265,8 @@ std::optional<Update> KeepNewerInstalled(const std::vector<FileReplacement>& rep
     for (const FileReplacement& file : replacements) {
         const std::optional<std::uint64_t> installed = FileVersion(file.destination);
         const std::optional<std::uint64_t> incoming = FileVersion(file.source);
+        if (installed) NoteForEvent(L"Versi\u00F3n instalada: " + VersionText(*installed) + L" (" + file.destination + L")");
+        if (incoming) NoteForEvent(L"Versi\u00F3n nova: " + VersionText(*incoming) + L" (" + file.source + L")");
         if (!IsNewer(installed, incoming)) continue;
         Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
             L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
