@@ -13,9 +13,9 @@ namespace {
 
 constexpr wchar_t kSourceKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Actualizador corrector galego";
-// Windows' own eventcreate registers its sources with this message file,
-// which maps every ID from 1 to 1000 to the insertion string alone. Our
-// executable runs from a share or a deployment cache and goes away: it is
+// The message file that Windows' own eventcreate gives the sources it
+// creates, for its IDs 1 to 1000, where each ID shows the text it is given.
+// Our executable runs from a share or a deployment cache and goes away: it is
 // never the message file.
 constexpr wchar_t kMessageFile[] = L"%SystemRoot%\\System32\\EventCreate.exe";
 
