@@ -95,6 +95,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     runtime::RestrictDllSearch();
     const runtime::CommandLine command = runtime::ParseCommandLine(GetCommandLineW());
     runtime::SetRunMode(command.mode);
+    // A run without switches is a person's, and leaves no event.
+    runtime::SetRunEventWanted(runtime::SplitCommandLine(GetCommandLineW()).size() > 1);
     runtime::RunHandler([&] { Start(command); });
     runtime::End(runtime::RunMessageLoop());
 }

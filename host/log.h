@@ -47,6 +47,10 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
 void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder);
 // The last line: the exit code and what it tells.
 void LogRunEnd(int exitCode);
+std::wstring RunEndText(int exitCode);
+// Membership of the Administrators group that counts in the token: on
+// Windows with UAC, only when the program runs elevated.
+bool RunsAsAdministrator();
 
 // Whole numbers for the log and the messages, spelled out here rather than
 // with the C library's formatted output, which would double the program's size.

@@ -40,6 +40,7 @@ inline constexpr ExpectedString kStrings[] = {
           L"5\tficheiros en uso; nada cambiou\n"
           L"6\toutra copia xa est\u00E1 en marcha\n"
           L"7\ts\u00F3 en parte: volva executalo\n"
+          L"8\tficheiros novos danados; nada cambiou\n"
           L"1639\topci\u00F3ns ou rexistro non v\u00E1lidos\n"
           L"3010\tlisto: remata ao reiniciar o ordenador"},
     {110, L"O actualizador do corrector xa se est\u00E1 a executar."},
@@ -51,6 +52,8 @@ inline constexpr ExpectedString kStrings[] = {
     {124, L"Continuar"},
     {125, L"O corrector instalado \u00E9 m\u00E1is novo ca este: non se cambiou nada."},
     {126, L"O corrector actualizarase cando se reinicie o ordenador."},
+    {127, L"Os ficheiros novos do corrector est\u00E1n danados ou incompletos, e non se cambiou nada. C\u00F3pieos de "
+          L"novo ao car\u00F3n do actualizador e volva executalo."},
 };
 
 }  // namespace testing_support
