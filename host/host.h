@@ -21,6 +21,7 @@ enum class RunMode { kInteractive, kPassive, kSilent };
 
 // A message box's buttons and icon, added together.
 enum MsgBoxStyle : int {
+    kRetryCancel = 5,
     kCancelTryContinue = 6,
     kCritical = 16,
     kExclamation = 48,
@@ -31,6 +32,7 @@ enum MsgBoxStyle : int {
 enum MsgBoxAnswer : int {
     kOk = 1,
     kCancel = 2,
+    kRetry = 4,
     kTryAgain = 10,
     kContinue = 11,
 };
@@ -66,10 +68,12 @@ inline int MsgBox(const std::wstring& text, int style, const std::wstring& title
 
 // What to do about installed files that other programs hold.
 enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
-// Names the programs (or says another program holds the files) and asks a
-// person; an unattended run asks no one and has the files replaced at the
-// next restart.
-InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs);
+// Names the programs (the first ten, then how many more; or says another
+// program holds the files) and asks a person; without restartOffered only
+// "Tentar de novo" and "Cancelar" are offered. An unattended run asks no one:
+// the files are replaced at the next restart when that is offered, else it
+// cancels.
+InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered);
 [[noreturn]] inline void End(int exitCode) {
     LogRunEnd(exitCode);
     CurrentHost().End(exitCode);

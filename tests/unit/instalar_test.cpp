@@ -43,6 +43,13 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
+// The test program's folder, where the test engines are built.
+std::wstring TestFolder() {
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
 class Instalar : public testing::Test {
 protected:
     Instalar() {
@@ -195,26 +202,34 @@ TEST_F(Instalar, AReadOnlyInstalledEngineIsRefusedAndNothingChanges) {
 
 // Windows refuses to open it for writing with a sharing violation, as it
 // does for a DLL that a running program has loaded. The person is asked, and
-// cancels (each answer is run end to end).
+// cancels (each answer is run end to end). An engine held so that not even
+// its version can be read is never queued for the restart: no "Continuar".
 TEST_F(Instalar, AnInstalledFileInUseIsNamedAndCancellingChangesNothing) {
     const std::wstring inUse = L"Os ficheiros do corrector est\u00E1n en uso por outro programa.\n\nPeche os programas "
-                               L"que os usan e prema \u00ABTentar de novo\u00BB. Con \u00ABContinuar\u00BB, a "
-                               L"actualizaci\u00F3n remata cando se reinicie o ordenador; con \u00ABCancelar\u00BB, "
-                               L"non se cambia nada.";
+                               L"que os usan e prema \u00ABTentar de novo\u00BB";
+    const struct {
+        const wchar_t* locked;
+        std::wstring choice;
+        int buttons;
+    } cases[] = {
+        {L"QUENDOR.DLL", L"; con \u00ABCancelar\u00BB, non se cambia nada.", 5},
+        {L"QUENDOR.LEX", L". Con \u00ABContinuar\u00BB, a actualizaci\u00F3n remata cando se reinicie o ordenador; con "
+                         L"\u00ABCancelar\u00BB, non se cambia nada.", 6},
+    };
     host.answer = [] { return runtime::kCancel; };
-    for (const wchar_t* locked : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
+    for (const auto& c : cases) {
         host.messages.clear();
         shared.Fill({Entry()});
         {
             // Held open by another program without sharing, as a running office suite would.
             const runtime::FileHandle held(
-                CreateFileW(Proof(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+                CreateFileW(Proof(c.locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(held);
             EXPECT_EQ(runtime::kExitFilesInUse, Run());
         }
         ASSERT_EQ(2u, host.messages.size());
-        EXPECT_EQ(inUse, host.messages[0].text);
-        EXPECT_EQ(48 | 6, host.messages[0].style) << "a warning with Cancelar, Tentar de novo and Continuar";
+        EXPECT_EQ(inUse + c.choice, host.messages[0].text);
+        EXPECT_EQ(48 | c.buttons, host.messages[0].style) << "a warning with Cancelar, Tentar de novo (and Continuar)";
         EXPECT_EQ(0u, host.messages[0].state.find(L"visible")) << host.messages[0].state;
         EXPECT_EQ(kFailure, host.messages[1].text);
         ExpectUnchanged();
@@ -452,6 +467,82 @@ TEST_F(Instalar, ANewerUpdateInPlaceTakesAnEarlierQueuedOneOut) {
     ExpectNoStrayFiles();
 }
 
+// A failed run leaves the update queued earlier as it was: the restart still finishes it.
+TEST_F(Instalar, AQueuedPairSurvivesAFailedRun) {
+    testing_support::RestartQueueSandbox queue;
+    shared.Fill({Entry()});
+    runtime::SetRunMode(runtime::RunMode::kSilent);
+    {
+        const runtime::FileHandle held(
+            CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(runtime::kExitAtNextRestart, Run());
+    }
+    FrmInstalador::Instance().Unload();
+    const std::vector<std::wstring> queued = queue.Queued();
+    const std::vector<std::wstring> files = FilesIn(ProofFolder());
+    WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
+    SetFileAttributesW(Proof(L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(runtime::kExitFailed, Run());
+    SetFileAttributesW(Proof(L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_NORMAL);
+    runtime::SetRunMode(runtime::RunMode::kInteractive);
+    EXPECT_EQ(queued, queue.Queued());
+    EXPECT_EQ(files, FilesIn(ProofFolder()));
+}
+
+// Held so that not even its version can be read, the installed engine may
+// be the newer one: it is replaced neither now nor at the restart.
+TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
+    testing_support::RestartQueueSandbox queue;
+    const std::wstring bin = TestFolder();
+    ASSERT_TRUE(CopyFileW((bin + L"\\engine_v2.dll").c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((bin + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
+    shared.Fill({Entry()});
+    runtime::SetRunMode(runtime::RunMode::kSilent);
+    {
+        const runtime::FileHandle held(
+            CreateFileW(Proof(L"QUENDOR.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(runtime::kExitFilesInUse, Run());
+    }
+    runtime::SetRunMode(runtime::RunMode::kInteractive);
+    EXPECT_TRUE(queue.Queued().empty()) << testing::PrintToString(queue.Queued());
+    EXPECT_EQ(ReadFile(bin + L"\\engine_v2.dll"), ReadFile(Proof(L"QUENDOR.DLL")));
+    ExpectNoStrayFiles();
+}
+
+// Another installer's renames onto the files are what the restart does: a
+// same or newer engine of theirs is left to it; after anything else, ours
+// is queued to follow. Theirs stay as they are.
+TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
+    const std::wstring bin = TestFolder();
+    ASSERT_TRUE(CopyFileW((bin + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
+    const struct {
+        const wchar_t* theirs;
+        std::string contents;
+        std::size_t oursQueued;
+    } cases[] = {
+        {L"QUENDOR.DLL", ReadFile(bin + L"\\engine_v2.dll"), 0},
+        {L"QUENDOR.LEX", "their lexicon", 4},
+    };
+    shared.Fill({Entry()});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.theirs)));
+        testing_support::RestartQueueSandbox queue;
+        WriteFile(Proof(L"~ofc1.tmp"), c.contents);
+        ASSERT_TRUE(runtime::QueueRename(Proof(L"~ofc1.tmp"), Proof(c.theirs)));
+        const std::vector<std::wstring> before = queue.Queued();
+        runtime::SetRunMode(runtime::RunMode::kSilent);
+        EXPECT_EQ(runtime::kExitAtNextRestart, Run());
+        runtime::SetRunMode(runtime::RunMode::kInteractive);
+        FrmInstalador::Instance().Unload();
+        const std::vector<std::wstring> after = queue.Queued();
+        ASSERT_EQ(before.size() + c.oursQueued, after.size()) << testing::PrintToString(after);
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "theirs first, unchanged";
+        EXPECT_EQ(c.contents, ReadFile(Proof(L"~ofc1.tmp")));
+        EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+    }
+}
+
 TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     shared.Fill({Entry()});
     // The success message itself runs out of memory.
@@ -463,8 +554,8 @@ TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
 }
 
-// The installed file counts as the new one byte for byte; held by another
-// program so that it cannot be read, by size and last-write time.
+// The installed file counts as the new one byte for byte only: held by
+// another program so that it cannot be read, it is not known to be the same.
 TEST(UpdateRules, SameContents) {
     TempFolder folder;
     const std::wstring incoming = folder / L"new";
@@ -480,7 +571,7 @@ TEST(UpdateRules, SameContents) {
         {"the same bytes, written later", "new lexicon", false, true},
         {"other bytes of the same size", "old lexicon", false, false},
         {"a longer file", "new lexicon, longer", false, false},
-        {"a copy, held", nullptr, true, true},
+        {"a copy, held", nullptr, true, false},
         {"the same bytes written later, held", "new lexicon", true, false},
     };
     for (const auto& c : cases) {
@@ -499,6 +590,23 @@ TEST(UpdateRules, SameContents) {
     EXPECT_FALSE(runtime::SameContents(incoming, folder / L"missing"));
 }
 
+// A copy of file whose version resource claims size bytes, as a program may
+// claim in the size field of its resource's data entry.
+std::wstring WithVersionClaim(const std::wstring& file, const std::wstring& copy, DWORD size) {
+    EXPECT_TRUE(CopyFileW(file.c_str(), copy.c_str(), FALSE));
+    const HMODULE mapped = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const HRSRC entry = FindResourceW(mapped, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+    // Mapped as a flat file, the data entry lies at its file offset from the base; its size follows its address.
+    const auto base = reinterpret_cast<ULONG_PTR>(mapped) & ~ULONG_PTR{3};
+    const LONG offset = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(entry) - base + 4);
+    FreeLibrary(mapped);
+    const runtime::FileHandle out(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(SetFilePointer(out.Get(), offset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+                ::WriteFile(out.Get(), &size, sizeof size, &written, nullptr));
+    return copy;
+}
+
 // Only a higher version installed stops the update; equal or missing versions
 // leave it to the contents.
 TEST(UpdateRules, Versions) {
@@ -514,9 +622,7 @@ TEST(UpdateRules, Versions) {
     };
     for (const auto& rule : rules) EXPECT_EQ(rule.newer, runtime::IsNewer(rule.installed, rule.incoming));
 
-    wchar_t self[MAX_PATH];
-    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+    const std::wstring folder = TestFolder() + L"\\";
     TempFolder text;
     WriteFile(text / L"QUENDOR.DLL", "new engine");
     const struct {
@@ -528,6 +634,9 @@ TEST(UpdateRules, Versions) {
         {folder + L"engine_v2.dll", kTwo, L"Test speller engine"},
         {text / L"QUENDOR.DLL", std::nullopt, L""},
         {text / L"missing.dll", std::nullopt, L""},
+        // A version block is at most 64 KB, whatever the resource claims.
+        {WithVersionClaim(folder + L"engine_v2.dll", text / L"16MB.dll", 16u << 20), kTwo, L"Test speller engine"},
+        {WithVersionClaim(folder + L"engine_v2.dll", text / L"2GB.dll", 2u << 30), kTwo, L"Test speller engine"},
     };
     for (const auto& file : files) {
         SCOPED_TRACE(testing::PrintToString(file.file));
