@@ -1,6 +1,7 @@
 // Stands for a word processor that has the speller open: it loads the DLL
-// given first and holds every other file given open without sharing it,
-// until it is ended from outside. Once it holds them all, a file
+// given first and holds every other file given open as Windows holds a
+// loaded DLL, readable by others but neither writable nor deletable (Wine
+// would let a loaded DLL be replaced), until it is ended from outside. Once it holds them all, a file
 // "<its own path>.ready" appears.
 //
 //   word_processor.exe <engine.dll> [file...]
@@ -12,7 +13,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2 || LoadLibraryW(argv[1]) == nullptr) return 1;
     std::vector<HANDLE> held;
     for (int i = 2; i < argc; ++i) {
-        held.push_back(CreateFileW(argv[i], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        held.push_back(CreateFileW(argv[i], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (held.back() == INVALID_HANDLE_VALUE) return 1;
     }
     wchar_t ready[MAX_PATH + 8];
