@@ -91,6 +91,20 @@ Host* SetHost(Host* host) noexcept {
     return previous;
 }
 
+bool PersonCanSee() noexcept {
+    USEROBJECTFLAGS flags{};
+    const HWINSTA station = GetProcessWindowStation();
+    if (station != nullptr && GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        (flags.dwFlags & WSF_VISIBLE) == 0) {
+        return false;
+    }
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    DWORD session = 0;
+    return !(GetVersionExW(&version) && version.dwMajorVersion >= 6 &&
+             ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0);
+}
+
 RunMode CurrentRunMode() noexcept { return runMode; }
 void SetRunMode(RunMode mode) noexcept { runMode = mode; }
 

@@ -55,6 +55,10 @@ Host* SetHost(Host* host) noexcept;
 
 RunMode CurrentRunMode() noexcept;
 void SetRunMode(RunMode mode) noexcept;
+// False when no person can see the program's windows, whatever the run
+// mode: its window station is not the visible one, or, from Vista on, it
+// runs in session 0, where the console user never is (on XP they are).
+bool PersonCanSee() noexcept;
 // False in a silent run: its windows are made but never shown.
 inline bool ShowsWindows() noexcept { return CurrentRunMode() != RunMode::kSilent; }
 
