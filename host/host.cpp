@@ -100,9 +100,13 @@ bool PersonCanSee() noexcept {
     }
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExW(&version) || version.dwMajorVersion < 6) return true;
+    // Looked up: documented from Vista on, the only systems that ask.
+    using SessionOf = BOOL(WINAPI*)(DWORD, DWORD*);
+    const auto sessionOf = reinterpret_cast<SessionOf>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ProcessIdToSessionId")));
     DWORD session = 0;
-    return !(GetVersionExW(&version) && version.dwMajorVersion >= 6 &&
-             ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0);
+    return sessionOf == nullptr || !sessionOf(GetCurrentProcessId(), &session) || session != 0;
 }
 
 RunMode CurrentRunMode() noexcept { return runMode; }

