@@ -33,7 +33,7 @@ const wchar_t* ModeName(runtime::RunMode mode) {
 
 // A silent run shows no box, not even this one: no one may be there to close it.
 void ShowHelp() {
-    if (!runtime::ShowsWindows()) return;
+    if (!runtime::ShowsWindows() || !runtime::PersonCanSee()) return;
     runtime::CurrentHost().MsgBox(runtime::LoadResString(IDS_HELP), runtime::kInformation,
                                   runtime::LoadResString(IDS_TITLE));
 }
@@ -45,7 +45,16 @@ void Start(const runtime::CommandLine& command) {
     if (command.log && command.logFile.empty()) runtime::OpenDefaultLog();
     const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
     runtime::LogRunStart(ModeName(command.mode), runtime::AppPath());
+    for (const std::wstring& ignored : command.ignored) {
+        runtime::Log(L"Sen efecto: " + ignored + L" (o programa nunca reinicia o ordenador nin pecha programas)");
+    }
     if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
+    // A run that no person can see (a service, a startup script without /S)
+    // would wait for ever on the first window: it cannot be carried out.
+    if (command.mode == runtime::RunMode::kInteractive && !runtime::PersonCanSee()) {
+        runtime::Log(L"Ningu\u00E9n pode ver as xanelas do programa: sen /S nin /passive non se pode executar");
+        runtime::End(runtime::kExitInvalidCommandLine);
+    }
     if (!command.invalid.empty() || !logOpen) {
         // The box waits for someone to close it: only for a person, never for
         // a line that a script may have meant to be unattended.

@@ -24,13 +24,15 @@ inline constexpr ExpectedString kStrings[] = {
     {107, L"Instalando compo\u00F1entes"},
     {108, L"Brenca"},
     {109, L"Uso: actualizador.exe [opci\u00F3ns]\n\n"
-          L"/S, /VERYSILENT, /quiet\n\tsen xanelas nin mensaxes\n"
-          L"/SILENT, /passive\n\ts\u00F3 a barra de progreso\n"
+          L"/S, /VERYSILENT, /quiet, /q, /qn, /qn+\n\tsen xanelas nin mensaxes\n"
+          L"/SILENT, /passive, /qb, /qb-, /qb!, /qb!-, /qr\n\ts\u00F3 a barra de progreso\n"
           L"/LOG\n\trexistro no cartafol temporal\n"
           L"/LOG=ficheiro\n\trexistro nese ficheiro\n"
           L"/?, /HELP\n\testa axuda\n"
-          L"Con /S, /VERYSILENT, /quiet, /SILENT ou /passive\n"
-          L"na li\u00F1a, mesmo mal escritos, un erro non a mostra.\n\n"
+          L"/norestart, /SUPPRESSMSGBOXES, /SP-,\n/NOCANCEL, /NOCLOSEAPPLICATIONS\n"
+          L"\tac\u00E9ptanse e non fan nada\n"
+          L"Con algunha das opci\u00F3ns sen xanelas ou s\u00F3 de\n"
+          L"progreso na li\u00F1a, mesmo mal escritas, un erro non a mostra.\n\n"
           L"C\u00F3digos de sa\u00EDda:\n"
           L"0\tfeito, ou xa estaba ao d\u00EDa\n"
           L"1\tnon se actualizou; nada cambiou\n"
@@ -38,9 +40,9 @@ inline constexpr ExpectedString kStrings[] = {
           L"3\terro de execuci\u00F3n\n"
           L"4\to corrector non est\u00E1 instalado\n"
           L"5\tficheiros en uso; nada cambiou\n"
-          L"6\toutra copia xa est\u00E1 en marcha\n"
           L"7\ts\u00F3 en parte: volva executalo\n"
           L"8\tficheiros novos danados; nada cambiou\n"
+          L"1618\toutra copia xa est\u00E1 en marcha\n"
           L"1639\topci\u00F3ns ou rexistro non v\u00E1lidos\n"
           L"3010\tlisto: remata ao reiniciar o ordenador"},
     {110, L"O actualizador do corrector xa se est\u00E1 a executar."},
@@ -54,6 +56,7 @@ inline constexpr ExpectedString kStrings[] = {
     {126, L"O corrector actualizarase cando se reinicie o ordenador."},
     {127, L"Os ficheiros novos do corrector est\u00E1n danados ou incompletos, e non se cambiou nada. C\u00F3pieos de "
           L"novo ao car\u00F3n do actualizador e volva executalo."},
+    {128, L"Peche os programas que os usan e prema \u00ABTentar de novo\u00BB; con \u00ABCancelar\u00BB, non se cambia nada."},
 };
 
 }  // namespace testing_support
