@@ -58,12 +58,20 @@ check "the word processor holds the engine" test -e "$downloads/word_processor.e
 
 queue() { wine reg query "$session" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep Pending; }
 staged() { ls "$proof" | grep -c '^QND'; }
-run() { timeout 120 wine 'C:\Descargas\actualizador.exe' /S '/LOG=C:\Descargas\a.log' </dev/null >/dev/null 2>&1; }
+# Wine's event log is a stub: it prints each event's text on the eventlog
+# channel, and its type and ID in a fixme line of advapi.
+events=$build_dir/restart/events.txt
+run() {
+  WINEDEBUG=-all,+eventlog,fixme+advapi timeout 120 wine 'C:\Descargas\actualizador.exe' /S '/LOG=C:\Descargas\a.log' \
+    </dev/null >/dev/null 2>"$events"
+}
 # Only the low 8 bits of the exit code reach this shell: 3010 arrives as 194.
 run
 code=$?
 check "the silent run ends with 3010 (got $code, 194 here)" test "$code" = 194
 check "its log says so" grep -qF "Remata co código 3010:" "$downloads/a.log"
+check "and so does its one Application event" test "$(grep -cF 'ReportEventW L"Remata co c\00f3digo 3010:' "$events")" = 1
+check "a warning (2) of ID 130" grep -qE 'ReportEventW \([0-9A-F]+,0x0002,0x0000,0x00000082,' "$events"
 check "and that Windows refused the engine for a sharing violation" \
   grep -qF "erro de Windows 32 (Sharing violation.): $engine" "$downloads/a.log"
 first=$(queue)
