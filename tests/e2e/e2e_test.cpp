@@ -666,6 +666,8 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
          Taken::kInstanceNameByAnEvent},
         {"help", L"/S /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
         {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
+        // Progress only: the help goes to the log, never into a box that waits.
+        {"help, progress only", L"/SILENT /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.how);
