@@ -19,8 +19,8 @@ rem so the log is never written straight to a share, which may be out of
 rem reach at start-up.
 rem
 rem To collect the logs, set logshare to a share of its own (not the one that
-rem holds the updater) where the computer accounts may create files and do
-rem nothing else, such as \\server\logs-corrector. After the run, this PC's
+rem holds the updater) where the computer accounts may create files, and
+rem rewrite only their own (CREATOR OWNER), and nothing else, such as \\server\logs-corrector. After the run, this PC's
 rem log is copied there as %COMPUTERNAME%.log; a copy that fails changes
 rem nothing, and the exit code stays the updater's.
 setlocal
