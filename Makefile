@@ -19,4 +19,4 @@ clean:
 	rm -rf build
 
 dist: build
-	bash scripts/dist.sh
+	PAIR="$(PAIR)" bash scripts/dist.sh

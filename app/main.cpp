@@ -57,7 +57,13 @@ void ShowHelp() {
 // copy. Ends the program unless a person is to be greeted.
 void Start(const runtime::CommandLine& command) {
     // /LOG alone never stops the run; a file the administrator named must be usable.
-    if (command.log && command.logFile.empty()) runtime::OpenDefaultLog();
+    if (command.log && command.logFile.empty()) {
+        runtime::OpenDefaultLog();
+        // The run goes on without a log: only its event can say so.
+        if (!runtime::LogIsOpen()) {
+            runtime::NoteForEvent(L"Sen ficheiro de rexistro: non se puido abrir ning\u00FAn dos nomes de /LOG no cartafol temporal");
+        }
+    }
     const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
     runtime::LogRunStart(ModeName(command.mode), runtime::AppPath());
     if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
@@ -111,6 +117,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     runtime::RestrictDllSearch();
     const runtime::CommandLine command = runtime::ParseCommandLine(GetCommandLineW());
     runtime::SetRunMode(command.mode);
+    // A run without switches is a person's, and leaves no event.
+    runtime::SetRunEventWanted(runtime::SplitCommandLine(GetCommandLineW()).size() > 1);
     runtime::RunHandler([&] { Start(command); });
     runtime::End(runtime::RunMessageLoop());
 }

@@ -159,7 +159,7 @@ int main() {
     for (const wchar_t* program : {L"\\actualizador.exe", L"\\bare_window.exe"}) {
         CopyFileW((automation::ExeFolder() + program).c_str(), (folder + program).c_str(), FALSE);
     }
-    testing_support::WriteFile(folder + L"\\QUENDOR.DLL", std::string(300 * 1024, 'e'));
+    testing_support::WriteFile(folder + L"\\QUENDOR.DLL", testing_support::FakeEngine(std::string(300 * 1024, 'e')));
     testing_support::WriteFile(folder + L"\\QUENDOR.LEX", std::string(10 * 1024 * 1024, 'x'));
 
     StartupBenchmark(folder);

@@ -67,7 +67,7 @@ int InstallBenchmark() {
     TempFolder office;
     testing_support::SharedDllsSandbox shared;
     const std::string lexicon(10 * 1024 * 1024, 'x');
-    testing_support::WriteFile(source / L"QUENDOR.DLL", std::string(300 * 1024, 'e'));
+    testing_support::WriteFile(source / L"QUENDOR.DLL", testing_support::FakeEngine(std::string(300 * 1024, 'e')));
     testing_support::WriteFile(source / L"QUENDOR.LEX", lexicon);
     const std::wstring proof = office.Path() + L"\\Microsoft Shared\\PROOF";
     CreateDirectoryW((office.Path() + L"\\Microsoft Shared").c_str(), nullptr);

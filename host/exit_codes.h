@@ -13,6 +13,7 @@ enum ExitCode : int {
     kExitFilesInUse = 5,
     kExitAlreadyRunning = 6,
     kExitPartlyReplaced = 7,
+    kExitDamagedFiles = 8,
     // What Windows Installer gives when a restart finishes the work, which
     // deployment tools take as success with a restart pending.
     kExitAtNextRestart = 3010,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/event_log.h"
 #include "host/exit_codes.h"
 #include "host/log.h"
 #include "runtime/error.h"
@@ -72,6 +73,7 @@ enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
 InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs);
 [[noreturn]] inline void End(int exitCode) {
     LogRunEnd(exitCode);
+    ReportRunEvent(exitCode);
     CurrentHost().End(exitCode);
     // A host's End never returns; the compiler cannot see that through the virtual call.
     std::terminate();

@@ -99,8 +99,8 @@ std::wstring WindowsText() {
     return text + (wow64 ? L", 64 bits (o actualizador, de 32 bits, exec\u00FAtase en WoW64)" : L", 32 bits");
 }
 
-// Membership of the Administrators group that counts in the token: on
-// Windows with UAC, only when the program runs elevated.
+}  // namespace
+
 bool RunsAsAdministrator() {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
@@ -113,8 +113,6 @@ bool RunsAsAdministrator() {
     FreeSid(administrators);
     return member != FALSE;
 }
-
-}  // namespace
 
 std::wstring NumberText(unsigned long long number, int width) {
     std::wstring digits;
@@ -226,10 +224,19 @@ void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder) {
     Log(L"Cartafol do programa: " + std::wstring(programFolder));
 }
 
-void LogRunEnd(int exitCode) { LogRunEnd(exitCode, ExitCodeMeaning(exitCode)); }
+namespace {
 
-void LogRunEnd(int exitCode, std::wstring_view meaning) {
-    Log(L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + std::wstring(meaning));
+// The last line's text, for the log and for the run's event.
+std::wstring EndLine(int exitCode, std::wstring_view meaning) {
+    return L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + std::wstring(meaning);
 }
+
+}  // namespace
+
+std::wstring RunEndText(int exitCode) { return EndLine(exitCode, ExitCodeMeaning(exitCode)); }
+
+void LogRunEnd(int exitCode, std::wstring_view meaning) { Log(EndLine(exitCode, meaning)); }
+
+void LogRunEnd(int exitCode) { Log(RunEndText(exitCode)); }
 
 }  // namespace runtime

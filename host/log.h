@@ -49,6 +49,10 @@ void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder);
 // meaning given, for a run whose code says less than what it did.
 void LogRunEnd(int exitCode);
 void LogRunEnd(int exitCode, std::wstring_view meaning);
+std::wstring RunEndText(int exitCode);
+// Membership of the Administrators group that counts in the token: on
+// Windows with UAC, only when the program runs elevated.
+bool RunsAsAdministrator();
 
 // Whole numbers for the log and the messages, spelled out here rather than
 // with the C library's formatted output, which would double the program's size.

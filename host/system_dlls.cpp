@@ -74,6 +74,14 @@ Function Entry(HMODULE module, const char* name) {
     return function;
 }
 
+// By full path, for neither is a Known DLL on every system: where
+// there are no default directories a load by name would look in the
+// program's folder first. Kept to the end of the program; nullptr when absent.
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+    const std::wstring folder = SystemFolder();
+    return folder.empty() ? nullptr : LoadLibraryExW((folder + L'\\' + name).c_str(), nullptr, 0);
+}
+
 HMODULE Comctl32() {
     static const HMODULE module = LoadOrRaise(L"comctl32.dll");
     return module;
@@ -130,10 +138,7 @@ HRESULT OleLoadPicture(IStream* stream, LONG size, BOOL runMode, REFIID interfac
 
 const RestartManager* RestartManagerFunctions() {
     static const std::optional<RestartManager> functions = []() -> std::optional<RestartManager> {
-        // By full path: it is no Known DLL, and where there are no default
-        // directories a load by name would look in the program's folder first.
-        const std::wstring folder = SystemFolder();
-        const HMODULE module = folder.empty() ? nullptr : LoadLibraryExW((folder + L"\\rstrtmgr.dll").c_str(), nullptr, 0);
+        const HMODULE module = LoadFromSystemFolder(L"rstrtmgr.dll");
         if (module == nullptr) return std::nullopt;
         const RestartManager found{Find<decltype(&::RmStartSession)>(module, "RmStartSession"),
                                    Find<decltype(&::RmRegisterResources)>(module, "RmRegisterResources"),
@@ -143,6 +148,14 @@ const RestartManager* RestartManagerFunctions() {
         return found;
     }();
     return functions ? &*functions : nullptr;
+}
+
+CheckSumMappedFileFunction CheckSumMappedFile() {
+    static const CheckSumMappedFileFunction function = [] {
+        const HMODULE module = LoadFromSystemFolder(L"imagehlp.dll");
+        return module == nullptr ? nullptr : Find<CheckSumMappedFileFunction>(module, "CheckSumMappedFile");
+    }();
+    return function;
 }
 
 }  // namespace dll

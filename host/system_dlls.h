@@ -48,6 +48,12 @@ struct RestartManager {
 };
 const RestartManager* RestartManagerFunctions();
 
+// imagehlp's CheckSumMappedFile, which computes a PE file's checksum over a
+// view of it; nullptr where it cannot be had.
+using CheckSumMappedFileFunction = PIMAGE_NT_HEADERS(WINAPI*)(PVOID base, DWORD length, PDWORD headerSum,
+                                                                PDWORD checkSum);
+CheckSumMappedFileFunction CheckSumMappedFile();
+
 }  // namespace dll
 
 }  // namespace runtime

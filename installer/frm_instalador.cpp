@@ -12,6 +12,7 @@
 #include "runtime/resources.h"
 #include "runtime/strings.h"
 #include "update/files.h"
+#include "update/integrity.h"
 
 namespace {
 
@@ -93,10 +94,10 @@ void FrmInstalador::Instalar() {
                      runtime::ErrorDescription(number));
     };
     // The one trap of the program: whatever failed, the user gets one message.
-    const auto fallar = [this, &fallo, &desenlace] {
+    const auto fallar = [this, &fallo, &desenlace](const std::wstring& mensaxe = kFailureMessage) {
         if (desenlace) runtime::End(desenlace->codigo);
         FinalizarProgressBar(ProgressBar1);
-        runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
+        runtime::MsgBox(mensaxe, runtime::kCritical, kMessageTitle);
         runtime::End(fallo);
     };
     try {
@@ -122,6 +123,7 @@ void FrmInstalador::Instalar() {
         carpeta = runtime::Left(carpeta, runtime::InStr(1, runtime::LCase(carpeta), kMarker) - 1);
         carpeta += kProofingSuffix;
         runtime::Log(L"Cartafol de correcci\u00F3n: " + carpeta);
+        runtime::NoteForEvent(L"Cartafol de correcci\u00F3n: " + carpeta);
 
         std::wstring motor = carpeta + kEngineFile;
         const bool instalado = Registro::ExisteFichero(motor);
@@ -149,6 +151,10 @@ void FrmInstalador::Instalar() {
     } catch (const runtime::FileInUse&) {
         fallo = runtime::kExitFilesInUse;
         fallar();
+    } catch (const runtime::DamagedFiles&) {
+        // Nothing was touched: the person is told to copy the new files again.
+        fallo = runtime::kExitDamagedFiles;
+        fallar(runtime::LoadResString(IDS_DAMAGED_FILES));
     } catch (const runtime::PartlyReplaced&) {
         fallo = runtime::kExitPartlyReplaced;
         fallar();

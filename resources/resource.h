@@ -26,6 +26,7 @@
 #define IDS_CONTINUE 124
 #define IDS_INSTALLED_NEWER 125
 #define IDS_AT_NEXT_RESTART 126
+#define IDS_DAMAGED_FILES 127
 
 // The version people and logs see; the version block says the same.
 #define PROGRAM_VERSION_TEXT "1.00"

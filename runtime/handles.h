@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -70,6 +71,28 @@ struct LibraryTraits {
     static void Close(Handle module) noexcept { FreeLibrary(module); }
 };
 using Library = UniqueHandle<LibraryTraits>;
+// A view of a file mapping.
+struct MappedViewTraits {
+    using Handle = const void*;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle view) noexcept { UnmapViewOfFile(view); }
+};
+using MappedView = UniqueHandle<MappedViewTraits>;
+
+// The CryptoAPI's provider context and hash objects.
+struct CryptProviderTraits {
+    using Handle = ULONG_PTR;
+    static Handle Invalid() noexcept { return 0; }
+    static void Close(Handle provider) noexcept { CryptReleaseContext(provider, 0); }
+};
+using CryptProvider = UniqueHandle<CryptProviderTraits>;
+struct CryptHashTraits {
+    using Handle = ULONG_PTR;
+    static Handle Invalid() noexcept { return 0; }
+    static void Close(Handle hash) noexcept { CryptDestroyHash(hash); }
+};
+using CryptHash = UniqueHandle<CryptHashTraits>;
+
 // Memory that Windows allocated for the caller with LocalAlloc: security descriptors, SID texts.
 struct LocalMemoryTraits {
     using Handle = HLOCAL;

@@ -6,7 +6,7 @@
 # screenshots. It ends by showing what changed in the proofing folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh --target actualizador automate
+bash scripts/build.sh --target actualizador automate fake_engine
 
 interactive=""
 [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ] && interactive=1
@@ -37,13 +37,14 @@ done
 
 # The updater beside the new files, as a user downloads it.
 cp build/bin/actualizador.exe "$downloads/"
-printf 'QUENDOR.DLL novo (demostración, versión 1.00)\r\n' > "$downloads/QUENDOR.DLL"
+# The new engine is a real DLL, as the updater checks, labelled at its end.
+{ cat build/bin/fake_engine.dll; printf '\r\nQUENDOR.DLL novo (demostración, versión 1.00)\r\n'; } > "$downloads/QUENDOR.DLL"
 printf 'QUENDOR.LEX novo (demostración, versión 1.00)\r\n' > "$downloads/QUENDOR.LEX"
 
 show_proofing_folder() {
   echo "$1 ($(winepath -w "$proof" 2>/dev/null)):"
   for f in "$proof"/*; do
-    printf '  %-12s %4d bytes  %s\n' "$(basename "$f")" "$(stat -c %s "$f")" "$(head -c 60 "$f" | tr -d '\r\n')"
+    printf '  %-12s %4d bytes  %s\n' "$(basename "$f")" "$(stat -c %s "$f")" "$(tail -n 1 "$f" | head -c 60 | tr -d '\r\n')"
   done
 }
 show_proofing_folder "Before"

@@ -7,7 +7,12 @@
 # ACTUALIZADOR_SIGN_KEY (PEM private key); ACTUALIZADOR_SIGN_PASS if the key is
 # encrypted; ACTUALIZADOR_SIGN_TIMESTAMP for an RFC 3161 timestamp server
 # (the only time this script uses the network).
+#
+# PAIR (optional): a folder holding the new QUENDOR.DLL and QUENDOR.LEX. They
+# go into the zip beside the program, with QUENDOR.LST, the list that the
+# updater checks them against: one line per file, "<SHA-256> <size> <name>".
 set -euo pipefail
+pair=${PAIR:+$(realpath -- "$PAIR")}
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$(pwd -P)
 
@@ -91,12 +96,23 @@ rm -f -- "$stage/unsigned.exe"
 sed '1s/^\xEF\xBB\xBF//' "$startup_script" | awk '{ sub(/\r$/, ""); printf "%s\r\n", $0 }' \
   >"$stage/actualizar-corrector.cmd"
 
+packed=("$exe_name" LEME.txt actualizar-corrector.cmd)
+if [ -n "$pair" ]; then
+  : >"$stage/QUENDOR.LST"
+  for name in QUENDOR.DLL QUENDOR.LEX; do
+    [ -f "$pair/$name" ] || die "PAIR: $pair/$name not found"
+    cp -- "$pair/$name" "$stage/$name"
+    printf '%s %s %s\r\n' "$(sha256sum <"$stage/$name" | cut -d' ' -f1)" "$(stat -c %s -- "$stage/$name")" "$name" \
+      >>"$stage/QUENDOR.LST"
+  done
+  packed+=(QUENDOR.DLL QUENDOR.LEX QUENDOR.LST)
+fi
+
 # Fixed modes and times: zip stores both. Zip writes times as local time, so
 # the time zone is fixed too. -X leaves out owner and extra time fields, -D
 # directory entries; the files are named in a fixed order.
-chmod 0644 "$stage/$exe_name" "$stage/LEME.txt" "$stage/actualizar-corrector.cmd"
-TZ=UTC touch -d "$fixed_time" "$stage/$exe_name" "$stage/LEME.txt" "$stage/actualizar-corrector.cmd"
-(cd "$stage" && TZ=UTC zip -X -D -q -9 "$zip_name" "$exe_name" LEME.txt actualizar-corrector.cmd)
+(cd "$stage" && chmod 0644 "${packed[@]}" && TZ=UTC touch -d "$fixed_time" "${packed[@]}" &&
+  TZ=UTC zip -X -D -q -9 "$zip_name" "${packed[@]}")
 
 rm -rf -- "$out_abs"
 mkdir -p -- "$out_abs"

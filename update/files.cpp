@@ -4,12 +4,14 @@
 
 #include <algorithm>
 
+#include "host/event_log.h"
 #include "host/host.h"
 #include "host/log.h"
 #include "runtime/handles.h"
 #include "runtime/paths.h"
 #include "update/file_version.h"
 #include "update/files_in_use.h"
+#include "update/integrity.h"
 #include "update/restart_queue.h"
 
 namespace runtime {
@@ -213,6 +215,19 @@ bool AnyHeld(const std::vector<FileReplacement>& replacements) {
     return held;
 }
 
+// The new files come from one folder, which holds their list when there is one.
+std::wstring SourceFolder(const std::vector<FileReplacement>& replacements) {
+    return replacements.empty() ? std::wstring() : ParentFolder(replacements.front().source);
+}
+
+// What is moved must be what was checked: the staged copies, flushed, are
+// checked again before any of them is moved or queued.
+void CheckStaged(const std::vector<FileReplacement>& replacements, const std::vector<TemporaryFile>& staged) {
+    std::vector<FileReplacement> copies;
+    for (std::size_t i = 0; i < staged.size(); ++i) copies.push_back({staged[i].Path(), replacements[i].destination});
+    CheckNewFiles(copies, SourceFolder(replacements));
+}
+
 std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& replacements) {
     std::vector<std::wstring> destinations;
     for (const FileReplacement& file : replacements) destinations.push_back(file.destination);
@@ -227,6 +242,7 @@ Update QueueForRestart(const std::vector<FileReplacement>& replacements, const s
     Unqueue(destinations);
     std::vector<TemporaryFile> staged;
     for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
+    CheckStaged(replacements, staged);
     for (std::size_t i = 0; i < replacements.size(); ++i) {
         if (!QueueRename(staged[i].Path(), replacements[i].destination)) {
             LogSystemError(L"P\u00F3r na cola do reinicio " + staged[i].Path() + L" sobre", GetLastError(),
@@ -249,6 +265,8 @@ std::optional<Update> KeepNewerInstalled(const std::vector<FileReplacement>& rep
     for (const FileReplacement& file : replacements) {
         const std::optional<std::uint64_t> installed = FileVersion(file.destination);
         const std::optional<std::uint64_t> incoming = FileVersion(file.source);
+        if (installed) NoteForEvent(L"Versi\u00F3n instalada: " + VersionText(*installed) + L" (" + file.destination + L")");
+        if (incoming) NoteForEvent(L"Versi\u00F3n nova: " + VersionText(*incoming) + L" (" + file.source + L")");
         if (!IsNewer(installed, incoming)) continue;
         Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
             L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
@@ -350,6 +368,7 @@ bool SameContents(const std::wstring& source, const std::wstring& installed) {
 // The rules in the order they apply: the first that decides ends the update.
 Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
+    CheckNewFiles(replacements, SourceFolder(replacements));
     const std::vector<std::wstring> destinations = Destinations(replacements);
     if (const std::optional<Update> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
     if (const std::optional<Update> decided = KeepSamePair(replacements, destinations)) return *decided;
@@ -358,13 +377,18 @@ Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
     return ReplaceNow(replacements, destinations);
 }
 
-void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move) {
+void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move,
+                          const StagedFunction& staged) {
     std::vector<bool> existed;
     for (const FileReplacement& file : replacements) existed.push_back(CheckReplaceable(file.destination));
 
     MarkReplacementStarted();
-    std::vector<TemporaryFile> staged;
-    for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
+    std::vector<TemporaryFile> copies;
+    for (const FileReplacement& file : replacements) {
+        copies.push_back(Stage(file.source, file.destination));
+        if (staged) staged(copies.back().Path());
+    }
+    CheckStaged(replacements, copies);
 
     // The last file needs no copy: nothing follows it that could fail.
     std::vector<TemporaryFile> backups;
@@ -373,13 +397,13 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
     }
 
     for (std::size_t i = 0; i < replacements.size(); ++i) {
-        if (RetriedForASecond([&] { return move(staged[i].Path(), replacements[i].destination); })) {
-            staged[i].Release();
+        if (RetriedForASecond([&] { return move(copies[i].Path(), replacements[i].destination); })) {
+            copies[i].Release();
             Log(L"Substitu\u00EDdo " + replacements[i].destination);
             continue;
         }
         const DWORD error = GetLastError();
-        LogSystemError(L"Mover " + staged[i].Path() + L" sobre", error, replacements[i].destination);
+        LogSystemError(L"Mover " + copies[i].Path() + L" sobre", error, replacements[i].destination);
         bool partly = false;
         for (std::size_t done = 0; done < i; ++done) {
             const std::wstring& installed = replacements[done].destination;

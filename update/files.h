@@ -54,7 +54,8 @@ enum class Update {
 //   may try again, have them replaced at the next restart, or cancel
 //   (FileInUse); an unattended run has them replaced at the next restart;
 // - otherwise they are replaced now, together (ReplaceFilesTogether).
-// A source that cannot be read raises its error before any of that.
+// A source that cannot be read raises its error, and new files that fail
+// their checks (CheckNewFiles) raise DamagedFiles, before any of that.
 // Whatever is in place now, the restart is never left to undo it.
 Update UpdateFiles(const std::vector<FileReplacement>& replacements);
 
@@ -77,8 +78,12 @@ using MoveFunction = std::function<bool(const std::wstring& from, const std::wst
 //   PartlyReplaced is raised.
 // Other failures raise FileInUse, error 53 (a source is missing), 70 (access
 // refused) or 75. Every step and failure is written to the log.
-// Tests hand in a move of their own to make one fail.
-void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move = MoveInPlace);
+// The staged copies are checked again (CheckNewFiles) before any move.
+// Tests hand in a move of their own to make one fail, and a function that
+// sees each staged copy once it is on disk, to change it.
+using StagedFunction = std::function<void(const std::wstring& staged)>;
+void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move = MoveInPlace,
+                          const StagedFunction& staged = nullptr);
 
 // Whether installed holds what source holds: byte for byte, or, when another
 // program holds installed so that it cannot even be read, the same size and

@@ -25,6 +25,9 @@
 
 namespace {
 
+// The new engine that the tests install: a real DLL.
+const std::string kNewEngine = testing_support::FakeEngine("new engine");
+
 using automation::WindowInfo;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
@@ -64,7 +67,7 @@ protected:
             CreateDirectoryW((work.Path() + folder).c_str(), nullptr);
         }
         CopyFileW((automation::ExeFolder() + L"\\actualizador.exe").c_str(), Program().c_str(), FALSE);
-        WriteFile(work / L"Descargas\\QUENDOR.DLL", "new engine");
+        WriteFile(work / L"Descargas\\QUENDOR.DLL", kNewEngine);
         WriteFile(work / L"Descargas\\QUENDOR.LEX", "new lexicon");
         WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
         WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
@@ -118,7 +121,7 @@ protected:
     }
 
     void ExpectUpdated() {
-        EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
         EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
     }
 
@@ -295,7 +298,7 @@ TEST_F(EndToEnd, SeguinteInstallsAndReportsSuccessWithTheWindowHidden) {
         AnswerMessage(kSuccess, first ? L"success.png" : L"");
         first = false;
         EXPECT_EQ(0u, ExitCode());
-        EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
         EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
     }
 }
@@ -583,6 +586,11 @@ std::string Utf8(const std::wstring& text) {
 
 // What holds a name before the run: the single copy's, or the default log's.
 enum class Taken { kNothing, kInstanceNameByAnEvent, kDefaultLogByAFolder };
+// The new pair beside the program: a whole one; one cut short in a copy;
+// texts that a list beside them vouches for (sha256sum of each).
+enum class NewPair { kWhole, kCut, kListed };
+constexpr char kList[] = "5205f280ab2d55aee713991c1ada97c0043d2f3652b0f297b8156c6a7cc95823 10 QUENDOR.DLL\r\n"
+                         "f7438be067622fef5ee1c29b702d1983c9ee95f9dc3c225179088eaca613ceda 11 QUENDOR.LEX\r\n";
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring& pattern) {
     std::vector<std::wstring> names;
@@ -626,15 +634,16 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         bool installedAsNew;     // the installed files are copies of the new ones
         bool scanned;            // a virus scanner opens each new file beside them
         DWORD exitCode;
-        const char* engine;
+        std::string engine;
         const char* lexicon;
         Taken taken = Taken::kNothing;
+        NewPair newPair = NewPair::kWhole;
     } runs[] = {
-        {"updated", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
-        {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
-        {"dash and lower case", L"-quiet", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
-        {"silent wins over progress only", L"/SILENT /s", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon"},
-        {"a scanner opens each new file", L"/S", nullptr, kShareAll, nullptr, false, true, 0, "new engine", "new lexicon"},
+        {"updated", L"/S", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
+        {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
+        {"dash and lower case", L"-quiet", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
+        {"silent wins over progress only", L"/SILENT /s", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
+        {"a scanner opens each new file", L"/S", nullptr, kShareAll, nullptr, false, true, 0, kNewEngine, "new lexicon"},
         {"no engine installed", L"/S", nullptr, kShareAll, L"QUENDOR.DLL", false, false, 4, "<missing>", "old lexicon"},
         // Put off to the next restart: both new files wait beside the old ones.
         {"engine in use", L"/S", L"QUENDOR.DLL", kShareNone, nullptr, false, false, 3010, "old engine", "old lexicon"},
@@ -643,7 +652,7 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         {"lexicon read without sharing deletion", L"/S", L"QUENDOR.LEX", FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
          false, false, 3010, "old engine", "old lexicon"},
         {"already the new files, the lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, true, false, 0,
-         "new engine", "new lexicon"},
+         kNewEngine, "new lexicon"},
         {"unknown switch", L"/S /X", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"unknown switch first", L"/X /VERYSILENT", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"stray word", L"/S word", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
@@ -660,11 +669,15 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
          1639, "old engine", "old lexicon"},
         {"progress only, log in a missing folder", L"/passive \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll,
          nullptr, false, false, 1639, "old engine", "old lexicon"},
-        {"default log's name taken by a folder", L"/S /LOG", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon",
+        {"default log's name taken by a folder", L"/S /LOG", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon",
          Taken::kDefaultLogByAFolder},
-        {"single copy's name taken by an event", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine", "new lexicon",
+        {"single copy's name taken by an event", L"/S", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon",
          Taken::kInstanceNameByAnEvent},
         {"help", L"/S /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
+        {"a new pair cut short", L"/S", nullptr, kShareAll, nullptr, false, false, 8, "old engine", "old lexicon",
+         Taken::kNothing, NewPair::kCut},
+        {"a new pair that matches its list", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine",
+         "new lexicon", Taken::kNothing, NewPair::kListed},
         {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
         // Progress only: the help goes to the log, never into a box that waits.
         {"help, progress only", L"/SILENT /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
@@ -672,6 +685,11 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
     for (const auto& run : runs) {
         SCOPED_TRACE(run.how);
         testing_support::RestartQueueSandbox queue;
+        WriteFile(work / L"Descargas\\QUENDOR.DLL", run.newPair == NewPair::kCut      ? kNewEngine.substr(0, 1000)
+                                                     : run.newPair == NewPair::kListed ? "new engine"
+                                                                                       : kNewEngine);
+        DeleteFileW((work / L"Descargas\\QUENDOR.LST").c_str());
+        if (run.newPair == NewPair::kListed) WriteFile(work / L"Descargas\\QUENDOR.LST", kList);
         if (run.installedAsNew) {
             // As an earlier run leaves them: copies keep their source's time.
             for (const wchar_t* name : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
@@ -728,7 +746,7 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
             const FILETIME after = LastWriteTime(Proof(L"QUENDOR.DLL"));
             EXPECT_EQ(0, CompareFileTime(&engineTime, &after)) << "the engine untouched";
             EXPECT_EQ(2u, staged.size()) << testing::PrintToString(staged);
-            ExpectQueuedOnce({{L"QUENDOR.DLL", "new engine"}, {L"QUENDOR.LEX", "new lexicon"}});
+            ExpectQueuedOnce({{L"QUENDOR.DLL", kNewEngine}, {L"QUENDOR.LEX", "new lexicon"}});
             continue;
         }
         if (run.installedAsNew) {
@@ -792,7 +810,7 @@ TEST_F(EndToEnd, AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses) {
             EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
         }
         if (choice.exitCode == 3010) {
-            ExpectQueuedOnce({{L"QUENDOR.DLL", "new engine"}, {L"QUENDOR.LEX", "new lexicon"}});
+            ExpectQueuedOnce({{L"QUENDOR.DLL", kNewEngine}, {L"QUENDOR.LEX", "new lexicon"}});
         } else {
             EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), ProofFiles());
         }
@@ -910,7 +928,7 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
     WriteFile(proof + L"\\QUENDOR.LEX", "old lexicon");
 
     EXPECT_EQ(0u, RunUnseen(L"/S " + logArgument));
-    EXPECT_EQ("new engine", ReadFile(engine));
+    EXPECT_EQ(kNewEngine, ReadFile(engine));
     const std::string first = ReadFile(log);
     {
         testing_support::RestartQueueSandbox queue;

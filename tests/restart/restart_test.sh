@@ -43,7 +43,8 @@ wine_env_hold_desktop
 mkdir -p "$proof" "$downloads"
 cp "$engine_v1" "$proof/QUENDOR.DLL"
 printf 'QUENDOR.LEX vello\r\n' >"$proof/QUENDOR.LEX"
-printf 'QUENDOR.DLL novo\r\n' >"$downloads/QUENDOR.DLL"
+# The new engine: the build's fake engine, a real DLL, labelled at its end.
+{ cat "$(dirname "$engine_v1")/fake_engine.dll"; printf 'QUENDOR.DLL novo\r\n'; } >"$downloads/QUENDOR.DLL"
 printf 'QUENDOR.LEX novo\r\n' >"$downloads/QUENDOR.LEX"
 cp "$program" "$downloads/actualizador.exe"
 cp "$word_processor" "$downloads/word_processor.exe"

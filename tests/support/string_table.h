@@ -40,6 +40,7 @@ inline constexpr ExpectedString kStrings[] = {
           L"5\tficheiros en uso, nin substitu\u00EDdos nin na cola do reinicio; os ficheiros non cambiaron\n"
           L"6\txa se est\u00E1 a executar outra copia do actualizador\n"
           L"7\tactualizado en parte: o motor anterior queda ao car\u00F3n do novo (QUENDOR.DLL.anterior); volva executalo\n"
+          L"8\tos ficheiros novos est\u00E1n danados ou non son para este sistema; non se tocou nada\n"
           L"1639\tli\u00F1a de ordes ou ficheiro de rexistro non v\u00E1lidos; non se fixo nada\n"
           L"3010\tpendente do reinicio: os ficheiros substit\u00FAense cando se reinicie o ordenador"},
     {110, L"O actualizador do corrector xa se est\u00E1 a executar."},
@@ -51,6 +52,8 @@ inline constexpr ExpectedString kStrings[] = {
     {124, L"Continuar"},
     {125, L"O corrector instalado \u00E9 m\u00E1is novo ca este: non se cambiou nada."},
     {126, L"O corrector actualizarase cando se reinicie o ordenador."},
+    {127, L"Os ficheiros novos do corrector est\u00E1n danados ou incompletos, e non se cambiou nada. C\u00F3pieos de "
+          L"novo ao car\u00F3n do actualizador e volva executalo."},
 };
 
 }  // namespace testing_support

@@ -62,3 +62,13 @@ std::string ReadFile(const std::wstring& path) {
 }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+std::string FakeEngine(const std::string& label) {
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    return ReadFile(path.substr(0, path.find_last_of(L'\\') + 1) + L"fake_engine.dll") + label;
+}
+
+}  // namespace testing_support

@@ -23,5 +23,9 @@ private:
 void WriteFile(const std::wstring& path, const std::string& bytes);
 // The file's bytes, or "<missing>" when it cannot be read.
 std::string ReadFile(const std::wstring& path);
+// A new speller engine: the tiny real DLL that the build makes beside the
+// test programs (fake_engine.dll, no header checksum) with label appended,
+// so that engines of different labels differ.
+std::string FakeEngine(const std::string& label);
 
 }  // namespace testing_support

@@ -19,6 +19,9 @@
 
 namespace {
 
+// The new engine that the tests install: a real DLL.
+const std::string kNewEngine = testing_support::FakeEngine("new engine");
+
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
@@ -129,7 +132,7 @@ TEST(InstalarWithRandomKeys, EndsWithOneMessageAndChangesOnlyTheDerivedFolder) {
         testing_support::TempFolder root;
         const std::wstring source = root / L"src";
         CreateDirectoryW(source.c_str(), nullptr);
-        WriteFile(source + L"\\QUENDOR.DLL", "new engine");
+        WriteFile(source + L"\\QUENDOR.DLL", kNewEngine);
         WriteFile(source + L"\\QUENDOR.LEX", "new lexicon");
 
         // Folders that may hold an installation; some do, with or without a lexicon.
@@ -185,7 +188,7 @@ TEST(InstalarWithRandomKeys, EndsWithOneMessageAndChangesOnlyTheDerivedFolder) {
             const std::wstring folder = changed[0].substr(0, changed[0].find_last_of(L'\\'));
             EXPECT_EQ(runtime::LCase(folder + L"\\QUENDOR.DLL"), runtime::LCase(changed[0]));
             EXPECT_EQ(runtime::LCase(folder + L"\\QUENDOR.LEX"), runtime::LCase(changed[1]));
-            EXPECT_EQ("new engine", after[changed[0]]);
+            EXPECT_EQ(kNewEngine, after[changed[0]]);
             EXPECT_EQ("new lexicon", after[changed[1]]);
             EXPECT_EQ(runtime::LCase(DerivedFolder()), runtime::LCase(folder))
                 << "not the folder of the first entry with the marker";

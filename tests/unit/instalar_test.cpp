@@ -17,6 +17,7 @@
 #include "tests/unit/error_matchers.h"
 #include "update/file_version.h"
 #include "update/files.h"
+#include "update/integrity.h"
 
 using testing_support::ReadFile;
 using testing_support::SharedDllsSandbox;
@@ -25,6 +26,9 @@ using testing_support::TestHost;
 using testing_support::WriteFile;
 
 namespace {
+
+// The new engine that the tests install: a real DLL.
+const std::string kNewEngine = testing_support::FakeEngine("new engine");
 
 const std::wstring kFailure = L"Non \u00E9 posible continuar a instalaci\u00F3n";
 const std::wstring kSuccess = L"O corrector foi actualizado";
@@ -47,7 +51,7 @@ class Instalar : public testing::Test {
 protected:
     Instalar() {
         CreateDirectoryW(source.Path().c_str(), nullptr);
-        WriteFile(source / L"QUENDOR.DLL", "new engine");
+        WriteFile(source / L"QUENDOR.DLL", kNewEngine);
         WriteFile(source / L"QUENDOR.LEX", "new lexicon");
         for (const wchar_t* folder : {L"\\Office", L"\\Office\\Microsoft Shared", L"\\Office\\Microsoft Shared\\PROOF"}) {
             CreateDirectoryW((office.Path() + folder).c_str(), nullptr);
@@ -134,7 +138,7 @@ TEST_F(Instalar, ReplacesBothFilesAndReportsSuccessWithTheWindowHidden) {
     EXPECT_EQ(64, host.messages[0].style);
     EXPECT_EQ(kTitle, host.messages[0].title);
     EXPECT_EQ(L"hidden, bar 3/3", host.messages[0].state);
-    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
     ExpectNoStrayFiles();
     EXPECT_EQ(L"Instalando compo\u00F1entes", FrmInstalador::Instance().Label1.Caption());
@@ -180,7 +184,7 @@ TEST_F(Instalar, AnEntryThatStartsWithTheMarkerGivesARelativeFolder) {
     EXPECT_EQ(0, Run());
     ASSERT_EQ(1u, host.messages.size());
     EXPECT_EQ(kSuccess, host.messages[0].text);
-    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
     SetCurrentDirectoryW(source.Path().c_str());
 }
@@ -271,7 +275,7 @@ TEST_F(Instalar, AFailedUndoKeepsTheOldEngineUnderAName) {
             continue;
         }
         // The kept copy is the last copy of the old engine; nothing else is left.
-        EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
         EXPECT_EQ("old engine", ReadFile(Proof(c.kept)));
         std::vector<std::wstring> expected = {L"QUENDOR.DLL", L"QUENDOR.LEX", c.kept};
         if (c.earlierCopyThere) {
@@ -301,7 +305,7 @@ TEST_F(Instalar, AMissingNewLexiconOrTooLittleMemoryChangesNothing) {
 TEST_F(Instalar, FromADriveRootTheFilesComeFromTheRoot) {
     // The test bed maps drive Q: to an empty folder of its own.
     if (GetFileAttributesW(L"Q:\\") == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no drive Q: on this system";
-    WriteFile(L"Q:\\QUENDOR.DLL", "engine from the root");
+    WriteFile(L"Q:\\QUENDOR.DLL", testing_support::FakeEngine("engine from the root"));
     WriteFile(L"Q:\\QUENDOR.LEX", "lexicon from the root");
     TestHost root(L"Q:\\");
     root.noteState = host.noteState;
@@ -312,7 +316,7 @@ TEST_F(Instalar, FromADriveRootTheFilesComeFromTheRoot) {
     EXPECT_EQ(0, exitCode);
     ASSERT_EQ(1u, root.messages.size());
     EXPECT_EQ(kSuccess, root.messages[0].text);
-    EXPECT_EQ("engine from the root", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ(testing_support::FakeEngine("engine from the root"), ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("lexicon from the root", ReadFile(Proof(L"QUENDOR.LEX")));
 }
 
@@ -360,7 +364,7 @@ TEST_F(Instalar, ReadOnlyNewFilesDoNotMakeTheInstalledOnesReadOnly) {
     if (!copiesCarryReadOnly) GTEST_SKIP() << "this system's file copy does not carry the read-only attribute";
     shared.Fill({Entry()});
     EXPECT_EQ(0, Run());
-    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
     for (const wchar_t* name : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
         EXPECT_FALSE(GetFileAttributesW(Proof(name).c_str()) & FILE_ATTRIBUTE_READONLY) << testing::PrintToString(name);
     }
@@ -402,7 +406,7 @@ TEST_F(Instalar, UnattendedRunsShowNoMessageAndTellTheOutcomeByTheExitCode) {
             EXPECT_EQ(engineInstalled ? runtime::kExitUpdated : runtime::kExitNothingToUpdate, exitCode);
             EXPECT_TRUE(host.messages.empty()) << testing::PrintToString(host.messages[0].text);
             EXPECT_EQ(mode == runtime::RunMode::kPassive, installerActivated) << "the window is shown in passive runs only";
-            EXPECT_EQ(engineInstalled ? "new engine" : "<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
+            EXPECT_EQ(engineInstalled ? kNewEngine : "<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
             EXPECT_EQ(engineInstalled ? "new lexicon" : "old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
         }
     }
@@ -424,7 +428,7 @@ TEST_F(Instalar, AFolderNamedOutsideTheAnsiCodePageIsTheOneUpdated) {
     EXPECT_EQ(0, Run());
     ASSERT_EQ(1u, host.messages.size());
     EXPECT_EQ(kSuccess, host.messages[0].text);
-    EXPECT_EQ("new engine", ReadFile(lodz + L"\\Microsoft Shared\\PROOF\\QUENDOR.DLL"));
+    EXPECT_EQ(kNewEngine, ReadFile(lodz + L"\\Microsoft Shared\\PROOF\\QUENDOR.DLL"));
     EXPECT_EQ("new lexicon", ReadFile(lodz + L"\\Microsoft Shared\\PROOF\\QUENDOR.LEX"));
     EXPECT_EQ("old engine", ReadFile(lookAlike + L"\\Microsoft Shared\\PROOF\\QUENDOR.DLL"));
     EXPECT_EQ("old lexicon", ReadFile(lookAlike + L"\\Microsoft Shared\\PROOF\\QUENDOR.LEX"));
@@ -459,7 +463,7 @@ TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     EXPECT_EQ(runtime::kExitUpdated, Run());
     ASSERT_EQ(1u, host.messages.size()) << "no failure message after it";
     EXPECT_EQ(kSuccess, host.messages[0].text);
-    EXPECT_EQ("new engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
 }
 
@@ -535,4 +539,17 @@ TEST(UpdateRules, Versions) {
         EXPECT_EQ(file.description, runtime::FileDescription(file.file));
     }
     EXPECT_EQ(L"2.0.0.0", runtime::VersionText(kTwo));
+}
+
+// What is moved must be what was checked: a staged copy changed after the
+// sources passed fails, nothing is touched and no copy is left behind.
+TEST_F(Instalar, AStagedCopyThatDiffersFromTheCheckedSourceIsNeverMoved) {
+    const auto changeEngine = [](const std::wstring& staged) {
+        if (ReadFile(staged) == kNewEngine) WriteFile(staged, kNewEngine.substr(0, 300));
+    };
+    EXPECT_THROW(runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
+                                                {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
+                                               runtime::MoveInPlace, changeEngine),
+                 runtime::DamagedFiles);
+    ExpectUnchanged();
 }

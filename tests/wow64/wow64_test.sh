@@ -64,7 +64,8 @@ printf 'QUENDOR.DLL vello, 32 bits\r\n' >"$proof32/QUENDOR.DLL"
 printf 'QUENDOR.LEX vello, 32 bits\r\n' >"$proof32/QUENDOR.LEX"
 printf 'QUENDOR.DLL vello, 64 bits\r\n' >"$proof64/QUENDOR.DLL"
 printf 'QUENDOR.LEX vello, 64 bits\r\n' >"$proof64/QUENDOR.LEX"
-printf 'QUENDOR.DLL novo\r\n' >"$downloads/QUENDOR.DLL"
+# The new engine: the build's fake engine beside the program, a real DLL, labelled at its end.
+{ cat "$(dirname "$program")/fake_engine.dll"; printf 'QUENDOR.DLL novo\r\n'; } >"$downloads/QUENDOR.DLL"
 printf 'QUENDOR.LEX novo\r\n' >"$downloads/QUENDOR.LEX"
 cp "$program" "$downloads/actualizador.exe"
 touch -d '2001-01-01 12:00' "$proof64"/*

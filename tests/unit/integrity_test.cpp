@@ -1,0 +1,88 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "tests/support/temp_folder.h"
+#include "update/integrity.h"
+
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::WriteFile;
+
+namespace {
+
+template <typename T>
+T ValueAt(const std::string& bytes, std::size_t offset) {
+    T value{};
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+template <typename T>
+std::string Patched(std::string bytes, std::size_t offset, T value) {
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+    return bytes;
+}
+
+std::wstring TestFolder() {
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+}  // namespace
+
+// Each way a new pair can be damaged, against a whole engine with its header
+// checksum and a pair that a list vouches for (sha256sum of the two texts).
+TEST(CheckNewFiles, ADamagedPairIsRefusedAndAWholeOnePasses) {
+    const std::string engine = ReadFile(TestFolder() + L"engine_v1.dll");
+    ASSERT_GT(engine.size(), 4096u);
+    const auto pe = ValueAt<std::uint32_t>(engine, 0x3C);
+    const std::size_t sections = pe + 24 + ValueAt<std::uint16_t>(engine, pe + 20);
+    ASSERT_NE(0u, ValueAt<std::uint32_t>(engine, pe + 88)) << "the engine has a header checksum";
+    const std::string list =
+        "5205f280ab2d55aee713991c1ada97c0043d2f3652b0f297b8156c6a7cc95823 10 QUENDOR.DLL\r\n"
+        "F7438BE067622FEF5EE1C29B702D1983C9EE95F9DC3C225179088EACA613CEDA 11 quendor.lex\r\n";
+    const struct {
+        const char* what;
+        std::string engine;
+        std::string lexicon;
+        std::string list;  // none when empty
+        bool damaged;
+    } pairs[] = {
+        {"a whole engine", engine, "new lexicon", "", false},
+        {"cut in its headers", engine.substr(0, pe + 100), "new lexicon", "", true},
+        {"not a PE file", "new engine", "new lexicon", "", true},
+        {"x64", Patched<std::uint16_t>(engine, pe + 4, IMAGE_FILE_MACHINE_AMD64), "new lexicon", "", true},
+        {"an EXE", Patched<std::uint16_t>(engine, pe + 22, ValueAt<std::uint16_t>(engine, pe + 22) & ~IMAGE_FILE_DLL),
+         "new lexicon", "", true},
+        {"a bad checksum", Patched<char>(engine, engine.size() / 2, static_cast<char>(~engine[engine.size() / 2])),
+         "new lexicon", "", true},
+        {"a section beyond the end", Patched<std::uint32_t>(Patched<std::uint32_t>(engine, pe + 88, 0), sections + 16, 1u << 28),
+         "new lexicon", "", true},
+        {"an empty lexicon", engine, "", "", true},
+        {"texts that match their list", "new engine", "new lexicon", list, false},
+        {"a list that does not match", "new engine", "new lexicoN", list, true},
+        {"a list without the lexicon", "new engine", "new lexicon", list.substr(0, list.find('\n') + 1), true},
+    };
+    for (const auto& pair : pairs) {
+        SCOPED_TRACE(pair.what);
+        TempFolder folder;
+        WriteFile(folder / L"QUENDOR.DLL", pair.engine);
+        WriteFile(folder / L"QUENDOR.LEX", pair.lexicon);
+        if (!pair.list.empty()) WriteFile(folder / runtime::kIntegrityListName, pair.list);
+        const auto check = [&] {
+            runtime::CheckNewFiles({{folder / L"QUENDOR.DLL", L"C:\\PROOF\\QUENDOR.DLL"},
+                                    {folder / L"QUENDOR.LEX", L"C:\\PROOF\\QUENDOR.LEX"}},
+                                   folder.Path());
+        };
+        if (pair.damaged) {
+            EXPECT_THROW(check(), runtime::DamagedFiles);
+        } else {
+            EXPECT_NO_THROW(check());
+        }
+    }
+}

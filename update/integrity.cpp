@@ -1,0 +1,241 @@
+#include "update/integrity.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "host/log.h"
+#include "host/system_dlls.h"
+#include "runtime/handles.h"
+#include "runtime/strings.h"
+
+namespace runtime {
+
+namespace {
+
+[[noreturn]] void RaiseDamaged(std::wstring_view fault, const std::wstring& file) {
+    Log(L"Ficheiro novo danado ou non v\u00E1lido (" + std::wstring(fault) + L"): " + file);
+    throw DamagedFiles();
+}
+
+[[noreturn]] void RaiseUnreadable(std::wstring_view what, const std::wstring& file) {
+    const DWORD error = GetLastError();
+    LogSystemError(what, error, file);
+    Raise(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kFileNotFound : kPathFileAccessError);
+}
+
+std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+
+bool IsEngine(const std::wstring& name) {
+    const std::wstring lower = LCase(name);
+    return lower.size() >= 4 && lower.compare(lower.size() - 4, 4, L".dll") == 0;
+}
+
+FileHandle OpenToCheck(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) RaiseUnreadable(L"Ler o ficheiro novo para comprobalo", path);
+    return file;
+}
+
+unsigned long long SizeOf(HANDLE file, const std::wstring& path) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) RaiseUnreadable(L"Ler o tama\u00F1o do ficheiro novo", path);
+    return static_cast<unsigned long long>(size.QuadPart);
+}
+
+// The file's SHA-256 in lower-case hex, through the CryptoAPI's AES provider
+// (SHA-256 from XP SP3 on).
+std::string Sha256(HANDLE file, const std::wstring& path) {
+    CryptProvider provider;
+    HCRYPTPROV acquired = 0;
+    if (CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) provider.Reset(acquired);
+    CryptHash hash;
+    HCRYPTHASH created = 0;
+    if (!provider || !CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, &created)) {
+        RaiseUnreadable(L"Calcular o SHA-256", path);
+    }
+    hash.Reset(created);
+    std::string buffer(256 * 1024, '\0');
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+            RaiseUnreadable(L"Ler o ficheiro novo para comprobalo", path);
+        }
+        if (read == 0) break;
+        if (!CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(buffer.data()), read, 0)) {
+            RaiseUnreadable(L"Calcular o SHA-256", path);
+        }
+    }
+    BYTE digest[32];
+    DWORD length = sizeof digest;
+    if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &length, 0) || length != sizeof digest) {
+        RaiseUnreadable(L"Calcular o SHA-256", path);
+    }
+    std::string hex;
+    for (const BYTE byte : digest) {
+        hex += "0123456789abcdef"[byte >> 4];
+        hex += "0123456789abcdef"[byte & 15];
+    }
+    return hex;
+}
+
+struct ListedFile {
+    std::string sha256;
+    unsigned long long size = 0;
+};
+
+// The line of the list that names file: nullopt when none does; a list
+// that cannot be read as the list raises its fault.
+std::optional<ListedFile> Listed(const std::string& list, const std::wstring& name, const std::wstring& listPath) {
+    std::size_t start = 0;
+    while (start < list.size()) {
+        std::size_t end = list.find('\n', start);
+        if (end == std::string::npos) end = list.size();
+        std::string line = list.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t hashEnd = line.find(' ');
+        const std::size_t sizeEnd = hashEnd == std::string::npos ? hashEnd : line.find(' ', hashEnd + 1);
+        if (line.empty()) continue;
+        if (sizeEnd == std::string::npos || hashEnd != 64 || sizeEnd == hashEnd + 1 ||
+            line.find_first_not_of("0123456789abcdefABCDEF") < 64 ||
+            line.find_first_not_of("0123456789", hashEnd + 1) != sizeEnd || sizeEnd - hashEnd > 16) {
+            RaiseDamaged(L"unha li\u00F1a da lista non \u00E9 \"SHA-256 tama\u00F1o nome\"", listPath);
+        }
+        const std::string listedName = line.substr(sizeEnd + 1);
+        if (LCase(std::wstring(listedName.begin(), listedName.end())) != LCase(name)) continue;
+        ListedFile listed{line.substr(0, 64), 0};
+        for (char& digit : listed.sha256) digit = static_cast<char>(digit | 0x20);  // hex in lower case
+        for (std::size_t i = hashEnd + 1; i < sizeEnd; ++i) listed.size = listed.size * 10 + (line[i] - '0');
+        return listed;
+    }
+    return std::nullopt;
+}
+
+void CheckAgainstList(const FileReplacement& file, const std::string& list, const std::wstring& listPath) {
+    const std::wstring name = NameOf(file.destination);
+    const std::optional<ListedFile> listed = Listed(list, name, listPath);
+    if (!listed) RaiseDamaged(L"non est\u00E1 na lista " + listPath, file.source);
+    const FileHandle opened = OpenToCheck(file.source);
+    if (SizeOf(opened.Get(), file.source) != listed->size) {
+        RaiseDamaged(L"o tama\u00F1o non \u00E9 o da lista " + listPath, file.source);
+    }
+    if (Sha256(opened.Get(), file.source) != listed->sha256) {
+        RaiseDamaged(L"o SHA-256 non \u00E9 o da lista " + listPath, file.source);
+    }
+    Log(L"Ficheiro novo conforme coa lista: " + file.source);
+}
+
+// Reads a T at offset of the file's bytes; false when the file ends first.
+template <typename T>
+bool ReadAt(const BYTE* data, unsigned long long size, unsigned long long offset, T& value) {
+    if (offset > size || size - offset < sizeof(T)) return false;
+    std::memcpy(&value, data + offset, sizeof(T));
+    return true;
+}
+
+// What makes the engine's bytes something other than a whole 32-bit Windows
+// DLL; empty when nothing does. The header checksum is checked apart.
+std::wstring EngineFault(const BYTE* data, unsigned long long size, IMAGE_NT_HEADERS32& headers) {
+    constexpr wchar_t kCut[] = L"cortado: acaba antes das s\u00FAas cabeceiras";
+    IMAGE_DOS_HEADER dos;
+    if (!ReadAt(data, size, 0, dos)) return kCut;
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE) return L"non \u00E9 un programa de Windows: falta a sinatura MZ";
+    if (dos.e_lfanew < 0) return L"falta a sinatura PE";
+    const auto ntOffset = static_cast<unsigned long long>(dos.e_lfanew);
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER file;
+    if (!ReadAt(data, size, ntOffset, signature)) return kCut;
+    if (signature != IMAGE_NT_SIGNATURE) return L"falta a sinatura PE";
+    if (!ReadAt(data, size, ntOffset + sizeof signature, file)) return kCut;
+    if (file.Machine != IMAGE_FILE_MACHINE_I386) return L"non \u00E9 para Windows de 32 bits (x86)";
+    if (!(file.Characteristics & IMAGE_FILE_DLL)) return L"non \u00E9 unha DLL";
+    if (!ReadAt(data, size, ntOffset, headers)) return kCut;
+    if (headers.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC || file.SizeOfOptionalHeader < sizeof headers.OptionalHeader) {
+        return L"a s\u00FAa cabeceira non \u00E9 PE32";
+    }
+    const unsigned long long sections = ntOffset + sizeof signature + sizeof file + file.SizeOfOptionalHeader;
+    for (unsigned i = 0; i < file.NumberOfSections; ++i) {
+        IMAGE_SECTION_HEADER section;
+        if (!ReadAt(data, size, sections + i * sizeof section, section)) return kCut;
+        if (section.SizeOfRawData != 0 &&
+            static_cast<unsigned long long>(section.PointerToRawData) + section.SizeOfRawData > size) {
+            return L"cortado: a secci\u00F3n " + NumberText(i + 1) + L" acaba f\u00F3ra do ficheiro";
+        }
+    }
+    return std::wstring();
+}
+
+void CheckEngine(const std::wstring& path) {
+    const FileHandle file = OpenToCheck(path);
+    const unsigned long long size = SizeOf(file.Get(), path);
+    if (size < sizeof(IMAGE_DOS_HEADER)) RaiseDamaged(L"cortado: acaba antes das s\u00FAas cabeceiras", path);
+    if (size > 0xFFFFFFFFull) RaiseDamaged(L"demasiado grande para unha DLL", path);
+    const KernelObject mapping(CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const MappedView view(mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+    if (!view) RaiseUnreadable(L"Ler o ficheiro novo para comprobalo", path);
+    const auto* data = static_cast<const BYTE*>(view.Get());
+    IMAGE_NT_HEADERS32 headers;
+    const std::wstring fault = EngineFault(data, size, headers);
+    if (!fault.empty()) RaiseDamaged(fault, path);
+    const DWORD written = headers.OptionalHeader.CheckSum;
+    if (written == 0) return;
+    const dll::CheckSumMappedFileFunction checkSum = dll::CheckSumMappedFile();
+    if (checkSum == nullptr) {
+        Log(L"Sen imagehlp: non se comproba a suma da cabeceira de " + path);
+        return;
+    }
+    DWORD inHeader = 0;
+    DWORD computed = 0;
+    if (checkSum(const_cast<BYTE*>(data), static_cast<DWORD>(size), &inHeader, &computed) == nullptr ||
+        computed != written) {
+        RaiseDamaged(L"a suma de comprobaci\u00F3n da cabeceira non \u00E9 a do ficheiro", path);
+    }
+}
+
+void CheckNotEmpty(const std::wstring& path) {
+    const FileHandle file = OpenToCheck(path);
+    if (SizeOf(file.Get(), path) == 0) RaiseDamaged(L"est\u00E1 baleiro", path);
+}
+
+// The list's bytes; nullopt when there is none. Small by nature: anything
+// larger than a few lines cannot be the list.
+std::optional<std::string> ReadList(const std::wstring& path) {
+    const FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return std::nullopt;
+        RaiseUnreadable(L"Ler a lista dos ficheiros novos", path);
+    }
+    std::string list(64 * 1024, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), list.data(), static_cast<DWORD>(list.size()), &read, nullptr)) {
+        RaiseUnreadable(L"Ler a lista dos ficheiros novos", path);
+    }
+    if (read == list.size()) RaiseDamaged(L"a lista \u00E9 demasiado grande", path);
+    list.resize(read);
+    return list;
+}
+
+}  // namespace
+
+void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring& listFolder) {
+    const std::wstring listPath = listFolder + L'\\' + kIntegrityListName;
+    if (const std::optional<std::string> list = ReadList(listPath)) {
+        for (const FileReplacement& file : files) CheckAgainstList(file, *list, listPath);
+        return;
+    }
+    for (const FileReplacement& file : files) {
+        if (IsEngine(NameOf(file.destination))) {
+            CheckEngine(file.source);
+        } else {
+            CheckNotEmpty(file.source);
+        }
+        Log(L"Ficheiro novo comprobado: " + file.source);
+    }
+}
+
+}  // namespace runtime

@@ -1,0 +1,35 @@
+// The new files are checked before they are put in place: a half-copied,
+// foreign or empty file must never replace a working speller.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "runtime/error.h"
+#include "update/files.h"
+
+namespace runtime {
+
+// The list that a release carries beside the new files: one line per file,
+// its SHA-256 in hex, its size in bytes and its name, separated by spaces:
+//   <64 hex digits> <size> QUENDOR.DLL
+inline constexpr wchar_t kIntegrityListName[] = L"QUENDOR.LST";
+
+// A new file failed a check: nothing was touched. Run-time error 75, as a
+// file that cannot be used.
+class DamagedFiles : public RuntimeError {
+public:
+    DamagedFiles() noexcept : RuntimeError(kPathFileAccessError) {}
+};
+
+// Checks the new files. Each file's source holds the contents to check; the
+// name of its destination says which file it is. With kIntegrityListName in
+// listFolder, every file must match its line there (size and SHA-256) and
+// nothing else is asked. Without it, the engine (the name ending in .DLL)
+// must be a whole 32-bit Windows DLL whose sections lie inside the file and
+// whose header checksum, when not 0, is the file's; any other file must not
+// be empty. The first check that fails is logged with its file and raises
+// DamagedFiles; a file that cannot be read raises its error.
+void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring& listFolder);
+
+}  // namespace runtime
