@@ -127,6 +127,26 @@ log=$tmp/again.log
 run_dist "$log" DIST_DIR="$out2"
 check "the output folder is made afresh" test ! -e "$out2/left-over"
 
+# --- with PAIR: the tests' engine of version 2.0 and a lexicon ---
+pair=$tmp/pair
+mkdir -p "$pair" && cp build/bin/engine_v2.dll "$pair/QUENDOR.DLL" && printf 'lexicon\r\n' >"$pair/QUENDOR.LEX"
+log=$tmp/pair.log
+check "dist.sh succeeds with PAIR" show_log_on_fail run_dist "$log" DIST_DIR="$tmp/out-pair" PAIR="$pair"
+xp=$tmp/xp
+mkdir -p "$xp" && unzip -q "$tmp/out-pair/$zip_name" -d "$xp"
+check "the zip holds the pair, its list and the detection script" test "$(unzip -Z1 "$tmp/out-pair/$zip_name" | tr '\n' ' ')" = \
+  "actualizador.exe LEME.txt actualizar-corrector.cmd QUENDOR.DLL QUENDOR.LEX QUENDOR.LST detectar-corrector.ps1 "
+# The values the script compares with, as PowerShell reads them from it.
+ps_value() { tr -d '\r' <"$xp/detectar-corrector.ps1" | grep -E "^ *$1 = '" | sed -E "s/.*= '([^']*)'.*/\1/"; }
+for name in QUENDOR.DLL QUENDOR.LEX; do
+  check "the detection script holds the zipped $name's SHA-256" \
+    test "$(ps_value "'$name'")" = "$(sha256sum <"$xp/$name" | cut -d' ' -f1)"
+done
+check "the detection script holds the engine's version in four parts" test "$(ps_value '\$newEngineVersion')" = 2.0.0.0
+check "the zipped detection script is the repository's apart from those values" \
+  cmp -s <(tr -d '\r' <"$xp/detectar-corrector.ps1" | grep -v "^ *\('QUENDOR\|\$newEngineVersion = '\)") \
+  <(grep -v "^ *\('QUENDOR\|\$newEngineVersion = '\)" packaging/detectar-corrector.ps1)
+
 # In a throwaway copy of the repository, so that a broken guard deletes only that.
 fake=$tmp/fake-repo
 mkdir -p "$fake/scripts" "$fake/build/bin" "$fake/packaging"
