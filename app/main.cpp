@@ -39,7 +39,7 @@ const wchar_t* ModeName(runtime::RunMode mode) {
 // the log, one line of the log for each of the text's lines.
 void ShowHelp() {
     const std::wstring help = runtime::LoadResString(IDS_HELP);
-    if (runtime::CurrentRunMode() == runtime::RunMode::kInteractive) {
+    if (runtime::CurrentRunMode() == runtime::RunMode::kInteractive && runtime::PersonCanSee()) {
         runtime::CurrentHost().MsgBox(help, runtime::kInformation, runtime::LoadResString(IDS_TITLE));
         return;
     }
@@ -66,7 +66,16 @@ void Start(const runtime::CommandLine& command) {
     }
     const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
     runtime::LogRunStart(ModeName(command.mode), runtime::AppPath());
+    for (const std::wstring& ignored : command.ignored) {
+        runtime::Log(L"Sen efecto: " + ignored + L" (o programa nunca reinicia o ordenador nin pecha programas)");
+    }
     if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
+    // A run that no person can see (a service, a startup script without /S)
+    // would wait for ever on the first window: it cannot be carried out.
+    if (command.mode == runtime::RunMode::kInteractive && !runtime::PersonCanSee()) {
+        runtime::Log(L"Ningu\u00E9n pode ver as xanelas do programa: sen /S nin /passive non se pode executar");
+        runtime::End(runtime::kExitInvalidCommandLine);
+    }
     if (!command.invalid.empty() || !logOpen) {
         // The box waits for someone to close it: only for a person, never for
         // a line that a script may have meant to be unattended.

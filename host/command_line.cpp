@@ -1,5 +1,7 @@
 #include "host/command_line.h"
 
+#include <initializer_list>
+
 #include "runtime/strings.h"
 
 namespace runtime {
@@ -7,6 +9,13 @@ namespace runtime {
 namespace {
 
 bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+bool OneOf(const std::wstring& name, std::initializer_list<const wchar_t*> names) {
+    for (const wchar_t* known : names) {
+        if (name == known) return true;
+    }
+    return false;
+}
 
 // The program's name ends at the first white space, or at the closing quote
 // when quoted; backslashes mean nothing in it, as a path is full of them.
@@ -64,10 +73,12 @@ CommandLine ParseCommandLine(std::wstring_view commandLine) {
         const std::wstring& argument = arguments[i];
         const bool isSwitch = argument.size() > 1 && (argument[0] == L'/' || argument[0] == L'-');
         const std::wstring name = isSwitch ? LCase(std::wstring_view(argument).substr(1)) : std::wstring();
-        if (name == L"s" || name == L"verysilent" || name == L"quiet") {
+        if (OneOf(name, {L"s", L"verysilent", L"quiet", L"q", L"qn", L"qn+"})) {
             silent = true;
-        } else if (name == L"silent" || name == L"passive") {
+        } else if (OneOf(name, {L"silent", L"passive", L"qb", L"qb-", L"qb!", L"qb!-", L"qr"})) {
             passive = true;
+        } else if (OneOf(name, {L"norestart", L"suppressmsgboxes", L"sp-", L"nocancel", L"nocloseapplications"})) {
+            parsed.ignored.push_back(argument);
         } else if (name == L"?" || name == L"help") {
             parsed.help = true;
         } else if (name == L"log") {
@@ -92,8 +103,8 @@ bool NamesUnattendedSwitch(std::wstring_view commandLine) {
     for (std::size_t at = 0; at < rest.size(); ++at) {
         if (rest[at] != L'/' && rest[at] != L'-') continue;
         const std::wstring_view after = std::wstring_view(rest).substr(at + 1);
-        // "s" also finds /SILENT.
-        for (const wchar_t* unattended : {L"s", L"verysilent", L"quiet", L"passive"}) {
+        // "s" also finds /SILENT, "q" every /q, /qn, /qb, /qr and /quiet.
+        for (const wchar_t* unattended : {L"s", L"verysilent", L"q", L"passive"}) {
             if (after.starts_with(unattended)) return true;
         }
     }

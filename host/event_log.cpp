@@ -68,10 +68,9 @@ RunEvent EventForRun(int exitCode) {
     case kExitRuntimeError: event.id = 103; break;
     case kExitNothingToUpdate: event.id = 104, event.type = kInformation; break;
     case kExitFilesInUse: event.id = 105, event.type = kWarning; break;
-    case kExitAlreadyRunning: event.id = 106, event.type = kWarning; break;
     case kExitPartlyReplaced: event.id = 107; break;
     case kExitDamagedFiles: event.id = 108; break;
-    case 1618: event.id = 118, event.type = kWarning; break;  // another copy running, as Windows Installer says
+    case kExitAlreadyRunning: event.id = 118, event.type = kWarning; break;
     case kExitInvalidCommandLine: event.id = 139; break;
     case kExitAtNextRestart: event.id = 130, event.type = kWarning; break;
     default: event.id = 199; break;

@@ -11,7 +11,9 @@ enum ExitCode : int {
     kExitRuntimeError = 3,
     kExitNothingToUpdate = 4,
     kExitFilesInUse = 5,
-    kExitAlreadyRunning = 6,
+    // What Windows Installer gives while another installation runs, which
+    // deployment tools retry by default.
+    kExitAlreadyRunning = 1618,
     kExitPartlyReplaced = 7,
     kExitDamagedFiles = 8,
     // What Windows Installer gives when a restart finishes the work, which

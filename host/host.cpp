@@ -39,9 +39,11 @@ class WindowsHost final : public Host {
 public:
     int MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
         UniqueHandle<HookTraits> hook;
-        if ((style & MB_TYPEMASK) == MB_CANCELTRYCONTINUE) {
+        const UINT buttons = static_cast<UINT>(style) & MB_TYPEMASK;
+        if (buttons == MB_CANCELTRYCONTINUE || buttons == MB_RETRYCANCEL) {
             buttonTexts = {{IDCANCEL, LoadResString(IDS_CANCEL)},
                            {IDTRYAGAIN, LoadResString(IDS_TRY_AGAIN)},
+                           {IDRETRY, LoadResString(IDS_TRY_AGAIN)},
                            {IDCONTINUE, LoadResString(IDS_CONTINUE)}};
             hook.Reset(SetWindowsHookExW(WH_CBT, NameButtons, nullptr, GetCurrentThreadId()));
         }
@@ -89,20 +91,45 @@ Host* SetHost(Host* host) noexcept {
     return previous;
 }
 
+bool PersonCanSee() noexcept {
+    USEROBJECTFLAGS flags{};
+    const HWINSTA station = GetProcessWindowStation();
+    if (station != nullptr && GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        (flags.dwFlags & WSF_VISIBLE) == 0) {
+        return false;
+    }
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExW(&version) || version.dwMajorVersion < 6) return true;
+    // Looked up: documented from Vista on, the only systems that ask.
+    using SessionOf = BOOL(WINAPI*)(DWORD, DWORD*);
+    const auto sessionOf = reinterpret_cast<SessionOf>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ProcessIdToSessionId")));
+    DWORD session = 0;
+    return sessionOf == nullptr || !sessionOf(GetCurrentProcessId(), &session) || session != 0;
+}
+
 RunMode CurrentRunMode() noexcept { return runMode; }
 void SetRunMode(RunMode mode) noexcept { runMode = mode; }
 
 bool ReplacementStarted() noexcept { return replacementStarted; }
 void MarkReplacementStarted() noexcept { replacementStarted = true; }
 
-InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs) {
-    if (CurrentRunMode() != RunMode::kInteractive) return InUseAnswer::kAtNextRestart;
+InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered) {
+    if (CurrentRunMode() != RunMode::kInteractive) {
+        return restartOffered ? InUseAnswer::kAtNextRestart : InUseAnswer::kCancel;
+    }
+    // The box must fit on the screen, its buttons too.
+    constexpr std::size_t kNamesShown = 10;
     std::wstring text = LoadResString(programs.empty() ? IDS_IN_USE_BY_ANOTHER : IDS_IN_USE_BY);
     if (!programs.empty()) text += L"\n";
-    for (const std::wstring& program : programs) text += L"\n" + program;
-    text += L"\n\n" + LoadResString(IDS_IN_USE_CHOICE);
-    switch (MsgBox(text, kExclamation | kCancelTryContinue, LoadResString(IDS_TITLE))) {
+    for (std::size_t i = 0; i < programs.size() && i < kNamesShown; ++i) text += L"\n" + programs[i];
+    if (programs.size() > kNamesShown) text += L"\ne " + NumberText(programs.size() - kNamesShown) + L" m\u00E1is";
+    text += L"\n\n" + LoadResString(restartOffered ? IDS_IN_USE_CHOICE : IDS_IN_USE_RETRY_ONLY);
+    const int buttons = restartOffered ? kCancelTryContinue : kRetryCancel;
+    switch (MsgBox(text, kExclamation | buttons, LoadResString(IDS_TITLE))) {
     case kTryAgain:
+    case kRetry:
         Log(L"Resposta: tentar de novo");
         return InUseAnswer::kTryAgain;
     case kContinue:

@@ -22,6 +22,7 @@ enum class RunMode { kInteractive, kPassive, kSilent };
 
 // A message box's buttons and icon, added together.
 enum MsgBoxStyle : int {
+    kRetryCancel = 5,
     kCancelTryContinue = 6,
     kCritical = 16,
     kExclamation = 48,
@@ -32,6 +33,7 @@ enum MsgBoxStyle : int {
 enum MsgBoxAnswer : int {
     kOk = 1,
     kCancel = 2,
+    kRetry = 4,
     kTryAgain = 10,
     kContinue = 11,
 };
@@ -54,6 +56,10 @@ Host* SetHost(Host* host) noexcept;
 
 RunMode CurrentRunMode() noexcept;
 void SetRunMode(RunMode mode) noexcept;
+// False when no person can see the program's windows, whatever the run
+// mode: its window station is not the visible one, or, from Vista on, it
+// runs in session 0, where the console user never is (on XP they are).
+bool PersonCanSee() noexcept;
 // False in a silent run: its windows are made but never shown.
 inline bool ShowsWindows() noexcept { return CurrentRunMode() != RunMode::kSilent; }
 
@@ -67,10 +73,12 @@ inline int MsgBox(const std::wstring& text, int style, const std::wstring& title
 
 // What to do about installed files that other programs hold.
 enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
-// Names the programs (or says another program holds the files) and asks a
-// person; an unattended run asks no one and has the files replaced at the
-// next restart.
-InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs);
+// Names the programs (the first ten, then how many more; or says another
+// program holds the files) and asks a person; without restartOffered only
+// "Tentar de novo" and "Cancelar" are offered. An unattended run asks no one:
+// the files are replaced at the next restart when that is offered, else it
+// cancels.
+InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered);
 [[noreturn]] inline void End(int exitCode) {
     LogRunEnd(exitCode);
     ReportRunEvent(exitCode);

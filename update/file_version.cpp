@@ -20,8 +20,27 @@ constexpr std::size_t kHeaderBytes = 6;  // length, value length, type
 
 std::size_t Align4(std::size_t offset) { return (offset + 3) & ~std::size_t{3}; }
 
+// Readable bytes from address on, up to most, as far as its mapping goes.
+std::size_t ReadableBytes(const BYTE* address, std::size_t most) {
+    std::size_t readable = 0;
+    const void* mapping = nullptr;
+    while (readable < most) {
+        MEMORY_BASIC_INFORMATION region;
+        if (VirtualQuery(address + readable, &region, sizeof region) == 0 || region.State != MEM_COMMIT ||
+            (region.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0 ||
+            (mapping != nullptr && region.AllocationBase != mapping)) {
+            break;
+        }
+        mapping = region.AllocationBase;
+        readable = static_cast<std::size_t>(static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize - address);
+    }
+    return std::min(readable, most);
+}
+
 // The version resource's bytes, copied out of the mapped file. The file is
-// mapped as data, so none of its code runs: it may come from anywhere.
+// mapped as data, so none of its code runs: it may come from anywhere, and
+// its resource may claim any size. A version block's length is a 16-bit
+// field: no more is read, and nothing beyond the mapping.
 std::vector<BYTE> VersionResource(const std::wstring& path) {
     Library module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     // XP knows only the first flag.
@@ -33,7 +52,8 @@ std::vector<BYTE> VersionResource(const std::wstring& path) {
     const HGLOBAL loaded = found != nullptr ? LoadResource(module.Get(), found) : nullptr;
     const auto* bytes = static_cast<const BYTE*>(loaded != nullptr ? LockResource(loaded) : nullptr);
     if (bytes == nullptr) return {};
-    return std::vector<BYTE>(bytes, bytes + SizeofResource(module.Get(), found));
+    const std::size_t size = ReadableBytes(bytes, std::min<std::size_t>(SizeofResource(module.Get(), found), 0xFFFF));
+    return std::vector<BYTE>(bytes, bytes + size);
 }
 
 WORD WordAt(std::span<const BYTE> bytes, std::size_t offset) {

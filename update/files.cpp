@@ -235,29 +235,58 @@ std::vector<std::wstring> Destinations(const std::vector<FileReplacement>& repla
 }
 
 // Full copies beside the installed files, queued to be moved over them when
-// Windows next starts, in order, before any program can hold them. All or
-// nothing: what was queued is taken out again when a later one is refused.
+// Windows next starts, in order, before any program can hold them, after
+// whatever is queued already. All or nothing: what was queued is taken out
+// again when a later one is refused. Only then are the updater's earlier
+// copies for these files taken out: a failed run leaves them waiting.
 Update QueueForRestart(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
     MarkReplacementStarted();
-    Unqueue(destinations);
     std::vector<TemporaryFile> staged;
     for (const FileReplacement& file : replacements) staged.push_back(Stage(file.source, file.destination));
     CheckStaged(replacements, staged);
+    std::vector<std::wstring> copies;
+    for (const TemporaryFile& file : staged) copies.push_back(file.Path());
     for (std::size_t i = 0; i < replacements.size(); ++i) {
         if (!QueueRename(staged[i].Path(), replacements[i].destination)) {
             LogSystemError(L"P\u00F3r na cola do reinicio " + staged[i].Path() + L" sobre", GetLastError(),
                            replacements[i].destination);
-            Unqueue(destinations);
+            UnqueueCopies(copies);
             throw FileInUse();
         }
         Log(L"Na cola do reinicio: " + staged[i].Path() + L" sobre " + replacements[i].destination);
     }
     for (TemporaryFile& file : staged) file.Release();
+    Unqueue(destinations, copies);
     return Update::kAtNextRestart;
+}
+
+// Why Windows refuses to open a file as the version reader does; success
+// when it does not.
+DWORD ReadRefusal(const std::wstring& path) {
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? ERROR_SUCCESS : GetLastError();
 }
 
 // The rules of UpdateFiles. Each one either decides how the update ends or,
 // giving nothing, leaves it to the next.
+
+// An installed engine that another program holds so that not even its
+// version can be read may be the newer one: it is replaced neither now nor
+// at the restart. A person may close the program and try again; otherwise
+// nothing changes (FileInUse).
+std::optional<Update> KeepUnreadableEngine(const std::vector<FileReplacement>& replacements,
+                                           const std::vector<std::wstring>& destinations) {
+    const std::wstring& engine = replacements.front().destination;
+    for (DWORD refused = ReadRefusal(engine); InUse(refused); refused = ReadRefusal(engine)) {
+        LogSystemError(L"Ler a versi\u00F3n do motor instalado", refused, engine);
+        Log(L"Pode ser m\u00E1is novo: non se substit\u00FAe nin agora nin ao reiniciar");
+        const std::vector<std::wstring> programs = ProgramsUsing(destinations);
+        for (const std::wstring& program : programs) Log(L"Programa que o usa: " + program);
+        if (AskAboutFilesInUse(programs, false) != InUseAnswer::kTryAgain) throw FileInUse();
+    }
+    return std::nullopt;
+}
 
 // An installed engine of a higher version is left as it is.
 std::optional<Update> KeepNewerInstalled(const std::vector<FileReplacement>& replacements,
@@ -290,11 +319,37 @@ std::optional<Update> KeepSamePair(const std::vector<FileReplacement>& replaceme
 // The same new files that the restart already puts in place are not queued again.
 std::optional<Update> KeepQueuedPair(const std::vector<FileReplacement>& replacements) {
     for (const FileReplacement& file : replacements) {
-        const std::optional<std::wstring> queued = QueuedSource(file.destination);
-        if (!queued || !SameContents(file.source, *queued)) return std::nullopt;
+        const std::vector<QueuedRename> queued = RenamesOnto(file.destination);
+        if (queued.empty() || !SameContents(file.source, queued.back().source)) return std::nullopt;
     }
     Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
     return Update::kAtNextRestart;
+}
+
+// Renames that other programs queued onto the files are what the restart
+// does, and they are left as they are: a same or newer engine of theirs is
+// left to the restart; after anything else ours is queued to follow, never
+// put in place now, where theirs would overwrite it.
+std::optional<Update> FollowOthersQueued(const std::vector<FileReplacement>& replacements,
+                                         const std::vector<std::wstring>& destinations) {
+    bool others = false;
+    for (const FileReplacement& file : replacements) {
+        for (const QueuedRename& rename : RenamesOnto(file.destination)) {
+            if (rename.ours) continue;
+            Log(L"Outro programa ten na cola do reinicio: " + rename.source + L" sobre " + file.destination);
+            others = true;
+        }
+    }
+    if (!others) return std::nullopt;
+    const FileReplacement& engine = replacements.front();
+    const std::vector<QueuedRename> onto = RenamesOnto(engine.destination);
+    if (!onto.empty() && !onto.back().ours && (SameContents(engine.source, onto.back().source) ||
+                              IsNewer(FileVersion(onto.back().source), FileVersion(engine.source)))) {
+        Log(L"O reinicio pon un motor igual ou m\u00E1is novo ca este: non se cambia nada");
+        return Update::kAtNextRestart;
+    }
+    if (const std::optional<Update> decided = KeepQueuedPair(replacements)) return decided;
+    return QueueForRestart(replacements, destinations);
 }
 
 // While other programs hold installed files, a person is asked (an
@@ -304,7 +359,7 @@ std::optional<Update> AskWhileInUse(const std::vector<FileReplacement>& replacem
     while (AnyHeld(replacements)) {
         const std::vector<std::wstring> programs = ProgramsUsing(destinations);
         for (const std::wstring& program : programs) Log(L"Programa que os usa: " + program);
-        switch (AskAboutFilesInUse(programs)) {
+        switch (AskAboutFilesInUse(programs, true)) {
         case InUseAnswer::kTryAgain:
             continue;
         case InUseAnswer::kAtNextRestart:
@@ -316,11 +371,11 @@ std::optional<Update> AskWhileInUse(const std::vector<FileReplacement>& replacem
     return std::nullopt;
 }
 
-// Otherwise both are replaced now, together, and nothing queued for the
-// restart is left to undo them.
+// Otherwise both are replaced now, together; then nothing of the updater's
+// queued for the restart is left to undo them.
 Update ReplaceNow(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
-    Unqueue(destinations);
     ReplaceFilesTogether(replacements);
+    Unqueue(destinations);
     return Update::kReplaced;
 }
 
@@ -338,19 +393,9 @@ bool SameContents(const std::wstring& source, const std::wstring& installed) {
     const FileHandle theirs(CreateFileW(installed.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    const DWORD refused = theirs ? ERROR_SUCCESS : GetLastError();
     const FileHandle ours(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!ours) return false;
-    if (!theirs) {
-        if (!InUse(refused)) return false;
-        WIN32_FILE_ATTRIBUTE_DATA held;
-        BY_HANDLE_FILE_INFORMATION incoming;
-        return GetFileAttributesExW(installed.c_str(), GetFileExInfoStandard, &held) &&
-               GetFileInformationByHandle(ours.Get(), &incoming) && held.nFileSizeHigh == incoming.nFileSizeHigh &&
-               held.nFileSizeLow == incoming.nFileSizeLow &&
-               CompareFileTime(&held.ftLastWriteTime, &incoming.ftLastWriteTime) == 0;
-    }
+    if (!ours || !theirs) return false;
     std::vector<char> a(64 * 1024);
     std::vector<char> b(a.size());
     for (;;) {
@@ -370,7 +415,9 @@ Update UpdateFiles(const std::vector<FileReplacement>& replacements) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
     CheckNewFiles(replacements, SourceFolder(replacements));
     const std::vector<std::wstring> destinations = Destinations(replacements);
+    if (const std::optional<Update> decided = KeepUnreadableEngine(replacements, destinations)) return *decided;
     if (const std::optional<Update> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
+    if (const std::optional<Update> decided = FollowOthersQueued(replacements, destinations)) return *decided;
     if (const std::optional<Update> decided = KeepSamePair(replacements, destinations)) return *decided;
     if (const std::optional<Update> decided = KeepQueuedPair(replacements)) return *decided;
     if (const std::optional<Update> decided = AskWhileInUse(replacements, destinations)) return *decided;

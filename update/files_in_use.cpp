@@ -58,10 +58,24 @@ std::vector<std::wstring> RestartManagerNames(const std::vector<std::wstring>& f
     return names;
 }
 
-// The name a person knows a program by: its description, else its file name.
+// Whether path lies on another computer: reading it there, as SYSTEM, would
+// make this one authenticate to it.
+bool OnNetwork(const std::wstring& path) {
+    if (path.starts_with(L"\\\\")) return true;
+    return path.size() > 2 && path[1] == L':' && GetDriveTypeW(path.substr(0, 3).c_str()) == DRIVE_REMOTE;
+}
+
+// The name a person knows a program by: its description, else its file
+// name. Naming a program never stops the update.
 std::wstring ProgramName(const std::wstring& executable, const wchar_t* fileName) {
-    const std::wstring description = FileDescription(executable);
-    return description.empty() ? std::wstring(fileName) : description;
+    try {
+        if (!OnNetwork(executable)) {
+            std::wstring description = FileDescription(executable);
+            if (!description.empty()) return description;
+        }
+    } catch (...) {  // out of memory, say: the file name will do
+    }
+    return fileName;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <set>
@@ -642,16 +643,23 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         {"updated", L"/S", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
         {"other spelling", L"/VERYSILENT", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
         {"dash and lower case", L"-quiet", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
+        // Other installers' switches, typed out of habit.
+        {"habitual /q /norestart", L"/q /norestart", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
+        {"habitual /S /NORESTART /SUPPRESSMSGBOXES", L"/S /NORESTART /SUPPRESSMSGBOXES", nullptr, kShareAll, nullptr, false,
+         false, 0, kNewEngine, "new lexicon"},
+        {"habitual, mistyped", L"/qn /norestrat", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"silent wins over progress only", L"/SILENT /s", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon"},
         {"a scanner opens each new file", L"/S", nullptr, kShareAll, nullptr, false, true, 0, kNewEngine, "new lexicon"},
         {"no engine installed", L"/S", nullptr, kShareAll, L"QUENDOR.DLL", false, false, 4, "<missing>", "old lexicon"},
         // Put off to the next restart: both new files wait beside the old ones.
-        {"engine in use", L"/S", L"QUENDOR.DLL", kShareNone, nullptr, false, false, 3010, "old engine", "old lexicon"},
+        {"engine in use", L"/S", L"QUENDOR.DLL", FILE_SHARE_READ, nullptr, false, false, 3010, "old engine", "old lexicon"},
+        // Its version unknown, it may be newer: never replaced, now or at the restart.
+        {"engine held exclusively", L"/S", L"QUENDOR.DLL", kShareNone, nullptr, false, false, 5, "old engine", "old lexicon"},
         {"lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, false, false, 3010, "old engine", "old lexicon"},
         // Such a reader makes Windows refuse the move over the file, not the copy.
         {"lexicon read without sharing deletion", L"/S", L"QUENDOR.LEX", FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
          false, false, 3010, "old engine", "old lexicon"},
-        {"already the new files, the lexicon in use", L"/S", L"QUENDOR.LEX", kShareNone, nullptr, true, false, 0,
+        {"already the new files, the lexicon in use", L"/S", L"QUENDOR.LEX", FILE_SHARE_READ, nullptr, true, false, 0,
          kNewEngine, "new lexicon"},
         {"unknown switch", L"/S /X", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"unknown switch first", L"/X /VERYSILENT", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
@@ -781,7 +789,8 @@ TEST_F(EndToEnd, AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses) {
         WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
         automation::Process word = automation::Launch(automation::ExeFolder() + L"\\word_processor.exe", work.Path(),
                                                       L"\"" + Proof(L"QUENDOR.DLL") + L"\" \"" + Proof(L"QUENDOR.LEX") + L"\"");
-        for (int i = 0; i < 500 && HoldOpen(Proof(L"QUENDOR.LEX"), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE); ++i) Sleep(10);
+        // It shares reading: only a handle that refuses to share reading waits for it.
+        for (int i = 0; i < 500 && HoldOpen(Proof(L"QUENDOR.LEX"), FILE_SHARE_WRITE | FILE_SHARE_DELETE); ++i) Sleep(10);
         ASSERT_TRUE(word.Running());
 
         automation::ClickButton(Control(Start(), L"Button", L"Seguinte")->hwnd);
@@ -836,7 +845,7 @@ TEST_F(EndToEnd, PassiveRunsShowTheInstallerWindowAndNoMessage) {
     // Under Wine the watcher looks every millisecond: a window up for half a
     // second is seen even while other programs keep this one waiting.
     FillLongList(20000);
-    for (const wchar_t* arguments : {L"/passive", L"/SILENT"}) {
+    for (const wchar_t* arguments : {L"/passive", L"/SILENT", L"/qb!-"}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(arguments)));
         WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
         WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
@@ -850,9 +859,35 @@ TEST_F(EndToEnd, PassiveRunsShowTheInstallerWindowAndNoMessage) {
     }
 }
 
+// A window station of its own is one no person can see: a run there without
+// /S (a startup script that forgot it) would wait for ever on the welcome
+// window, so it ends at once.
+TEST_F(EndToEnd, ARunNoPersonCanSeeEndsAtOnceWith1639) {
+    const std::unique_ptr<HWINSTA__, decltype(&CloseWindowStation)> station(
+        CreateWindowStationW(L"actualizador-sen-ninguen", 0, WINSTA_ALL_ACCESS, nullptr), CloseWindowStation);
+    ASSERT_TRUE(station);
+    std::wstring desktop = L"actualizador-sen-ninguen\\Default";
+    std::wstring line = L"\"" + Program() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop.data();
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessW(Program().c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                               nullptr, &startup, &started));
+    const runtime::KernelObject run(started.hProcess);
+    const runtime::KernelObject thread(started.hThread);
+    const bool ended = WaitForSingleObject(run.Get(), 30000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(run.Get(), 0);
+    DWORD code = 0;
+    GetExitCodeProcess(run.Get(), &code);
+    EXPECT_TRUE(ended) << "it waited for a person";
+    EXPECT_EQ(1639u, code);
+    ExpectUnchanged();
+}
+
 TEST_F(EndToEnd, OneCopyRunsAtATimeAndAKilledCopyBlocksNothing) {
     const WindowInfo welcome = Start();
-    EXPECT_EQ(6u, RunUnseen(L"/S"));
+    EXPECT_EQ(1618u, RunUnseen(L"/S"));
 
     // Another window in front, for the next copy to bring the running one before it.
     const automation::Process other =
@@ -861,7 +896,7 @@ TEST_F(EndToEnd, OneCopyRunsAtATimeAndAKilledCopyBlocksNothing) {
     ASSERT_TRUE(bare.has_value());
     SetForegroundWindow(bare->hwnd);
     ASSERT_TRUE(BecomesForeground(bare->hwnd));
-    EXPECT_EQ(6u, RunUnseen(L"")) << "a second copy a person started";
+    EXPECT_EQ(1618u, RunUnseen(L"")) << "a second copy a person started";
     EXPECT_TRUE(BecomesForeground(welcome.hwnd)) << "the running copy's welcome window comes to the front";
     ExpectUnchanged();
 
@@ -875,7 +910,7 @@ TEST_F(EndToEnd, OneCopyRunsAtATimeAndAKilledCopyBlocksNothing) {
         ASSERT_TRUE(unseen.First());
         Launch(L"");
         AnswerMessage(L"O actualizador do corrector xa se est\u00E1 a executar.", L"already-running.png");
-        EXPECT_EQ(6u, ExitCode());
+        EXPECT_EQ(1618u, ExitCode());
     }
 
     Start();
@@ -933,7 +968,7 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
     {
         testing_support::RestartQueueSandbox queue;
         WriteFile(engine, "old engine");
-        const runtime::FileHandle held = HoldOpen(engine);
+        const runtime::FileHandle held = HoldOpen(engine, FILE_SHARE_READ);
         ASSERT_TRUE(held);
         EXPECT_EQ(3010u, RunUnseen(L"/S " + relativeLogArgument));
     }

@@ -1,7 +1,8 @@
 // Stands for a word processor that has the speller open: it loads the DLL
-// given first and holds every other file given open without sharing it,
-// until it is ended from outside. Once it holds them all, a file
-// "<its own path>.ready" appears.
+// given first and holds every other file given open as Windows holds a
+// loaded DLL, readable by others but neither writable nor deletable (Wine
+// would let a loaded DLL be replaced), until it is ended from outside. Once
+// it holds them all, a file "<its own path>.ready" appears.
 //
 //   word_processor.exe <engine.dll> [file...]
 #include <windows.h>
@@ -16,7 +17,7 @@ int wmain(int argc, wchar_t** argv) {
         // moment: that is a sharing violation here, so it is tried again.
         HANDLE file = INVALID_HANDLE_VALUE;
         for (int attempt = 0; attempt < 1000 && file == INVALID_HANDLE_VALUE; ++attempt) {
-            file = CreateFileW(argv[i], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            file = CreateFileW(argv[i], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) return 1;
             if (file == INVALID_HANDLE_VALUE) Sleep(10);
         }

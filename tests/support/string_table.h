@@ -24,12 +24,13 @@ inline constexpr ExpectedString kStrings[] = {
     {107, L"Instalando compo\u00F1entes"},
     {108, L"Brenca"},
     {109, L"Uso: actualizador.exe [opci\u00F3ns]\n\n"
-          L"/S, /VERYSILENT, /quiet\n\tsen xanelas nin mensaxes\n"
-          L"/SILENT, /passive\n\ts\u00F3 a barra de progreso, sen mensaxes\n"
+          L"/S, /VERYSILENT, /quiet, /q, /qn, /qn+\n\tsen xanelas nin mensaxes\n"
+          L"/SILENT, /passive, /qb, /qb-, /qb!, /qb!-, /qr\n\ts\u00F3 a barra de progreso, sen mensaxes\n"
           L"/LOG\n\tficheiro de rexistro no cartafol temporal\n"
           L"/LOG=ficheiro\n\tficheiro de rexistro con ese nome\n"
-          L"/?, /HELP\n\testa axuda; con /S ou /SILENT, s\u00F3 no ficheiro de rexistro\n"
-          L"Se a li\u00F1a leva /S, /VERYSILENT, /quiet, /SILENT ou /passive,\n"
+          L"/?, /HELP\n\testa axuda; sen xanelas ou s\u00F3 de progreso, s\u00F3 no ficheiro de rexistro\n"
+          L"/norestart, /SUPPRESSMSGBOXES, /SP-,\n/NOCANCEL, /NOCLOSEAPPLICATIONS\n\tac\u00E9ptanse e non fan nada\n"
+          L"Se a li\u00F1a leva algunha das opci\u00F3ns sen xanelas ou s\u00F3 de progreso,\n"
           L"a\u00EDnda que estean mal escritas, se hai un erro, non se mostra a axuda.\n\n"
           L"C\u00F3digos de sa\u00EDda:\n"
           L"0\to ordenador ten os ficheiros novos, ou un motor m\u00E1is novo\n"
@@ -38,9 +39,9 @@ inline constexpr ExpectedString kStrings[] = {
           L"3\terro de execuci\u00F3n non controlado\n"
           L"4\tnada que actualizar: o corrector non est\u00E1 instalado\n"
           L"5\tficheiros en uso, nin substitu\u00EDdos nin na cola do reinicio; os ficheiros non cambiaron\n"
-          L"6\txa se est\u00E1 a executar outra copia do actualizador\n"
           L"7\tactualizado en parte: o motor anterior queda ao car\u00F3n do novo (QUENDOR.DLL.anterior); volva executalo\n"
           L"8\tos ficheiros novos est\u00E1n danados ou non son para este sistema; non se tocou nada\n"
+          L"1618\txa se est\u00E1 a executar outra copia do actualizador\n"
           L"1639\tli\u00F1a de ordes ou ficheiro de rexistro non v\u00E1lidos; non se fixo nada\n"
           L"3010\tpendente do reinicio: os ficheiros substit\u00FAense cando se reinicie o ordenador"},
     {110, L"O actualizador do corrector xa se est\u00E1 a executar."},
@@ -54,6 +55,7 @@ inline constexpr ExpectedString kStrings[] = {
     {126, L"O corrector actualizarase cando se reinicie o ordenador."},
     {127, L"Os ficheiros novos do corrector est\u00E1n danados ou incompletos, e non se cambiou nada. C\u00F3pieos de "
           L"novo ao car\u00F3n do actualizador e volva executalo."},
+    {128, L"Peche os programas que os usan e prema \u00ABTentar de novo\u00BB; con \u00ABCancelar\u00BB, non se cambia nada."},
 };
 
 }  // namespace testing_support

@@ -44,6 +44,11 @@ TEST(CommandLine, SwitchesInEverySpelling) {
         {L"/Quiet", RunMode::kSilent, false, false, L"", L""},
         {L"/SILENT", RunMode::kPassive, false, false, L"", L""},
         {L"-passive", RunMode::kPassive, false, false, L"", L""},
+        // Other installers' switches, typed out of habit; the no-ops are kept for the log.
+        {L"/q /qn /QN+", RunMode::kSilent, false, false, L"", L""},
+        {L"/qb /qb- /QB! /qb!- /qr", RunMode::kPassive, false, false, L"", L""},
+        {L"/norestart /SUPPRESSMSGBOXES /SP- /NOCANCEL -NOCLOSEAPPLICATIONS", RunMode::kInteractive, false, false, L"", L""},
+        {L"/qb+ /qn-", RunMode::kInteractive, false, false, L"", L"/qb+"},
         // Silent wins over progress only, in either order; repeats change nothing.
         {L"/S /passive", RunMode::kSilent, false, false, L"", L""},
         {L"/SILENT /VERYSILENT /SILENT", RunMode::kSilent, false, false, L"", L""},
@@ -73,6 +78,7 @@ TEST(CommandLine, SwitchesInEverySpelling) {
         EXPECT_EQ(c.log, parsed.log);
         EXPECT_EQ(c.logFile, parsed.logFile);
         EXPECT_EQ(c.invalid, parsed.invalid);
+        EXPECT_EQ(std::wstring(c.arguments).starts_with(L"/norestart") ? 5u : 0u, parsed.ignored.size());
     }
 }
 
@@ -90,6 +96,9 @@ TEST(CommandLine, NamesAnUnattendedSwitchAnywhereAfterTheProgramName) {
         {L"a.exe /X -Quiet", true},
         {L"a.exe word/PASSIVE", true},
         {L"\"C:\\a b\\x.exe\"/silent", true},
+        {L"a.exe /qn /norestrat", true},
+        {L"a.exe -QB!-/X", true},
+        {L"a.exe /qr", true},
         {L"a.exe", false},
         {L"a.exe /X word", false},
         {L"a.exe /LOG=C:\\Logs\\a.log /?", false},

@@ -31,3 +31,16 @@ TEST(UnhandledErrors, AreReportedInGalicianAndEndTheProgramWithCode3) {
         EXPECT_EQ(L"Instalador corrector de galego Brenca", host.messages[0].title);
     }
 }
+
+// The box must fit on the screen: ten names, then how many more.
+TEST(InUseQuestion, NamesTenProgramsThenHowManyMore) {
+    testing_support::TestHost host(L"C:\\");
+    host.answer = [] { return runtime::kCancel; };
+    std::vector<std::wstring> programs;
+    for (int i = 1; i <= 60; ++i) programs.push_back(L"Programa " + std::to_wstring(i));
+    EXPECT_EQ(runtime::InUseAnswer::kCancel, runtime::AskAboutFilesInUse(programs, true));
+    ASSERT_EQ(1u, host.messages.size());
+    const std::wstring& text = host.messages[0].text;
+    EXPECT_NE(std::wstring::npos, text.find(L"\nPrograma 10\ne 50 m\u00E1is\n\n")) << testing::PrintToString(text);
+    EXPECT_EQ(std::wstring::npos, text.find(L"Programa 11")) << testing::PrintToString(text);
+}

@@ -47,6 +47,13 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
+// The test program's folder, where the test engines are built.
+std::wstring TestFolder() {
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
 class Instalar : public testing::Test {
 protected:
     Instalar() {
@@ -199,26 +206,34 @@ TEST_F(Instalar, AReadOnlyInstalledEngineIsRefusedAndNothingChanges) {
 
 // Windows refuses to open it for writing with a sharing violation, as it
 // does for a DLL that a running program has loaded. The person is asked, and
-// cancels (each answer is run end to end).
+// cancels (each answer is run end to end). An engine held so that not even
+// its version can be read is never queued for the restart: no "Continuar".
 TEST_F(Instalar, AnInstalledFileInUseIsNamedAndCancellingChangesNothing) {
     const std::wstring inUse = L"Os ficheiros do corrector est\u00E1n en uso por outro programa.\n\nPeche os programas "
-                               L"que os usan e prema \u00ABTentar de novo\u00BB. Con \u00ABContinuar\u00BB, a "
-                               L"actualizaci\u00F3n remata cando se reinicie o ordenador; con \u00ABCancelar\u00BB, "
-                               L"non se cambia nada.";
+                               L"que os usan e prema \u00ABTentar de novo\u00BB";
+    const struct {
+        const wchar_t* locked;
+        std::wstring choice;
+        int buttons;
+    } cases[] = {
+        {L"QUENDOR.DLL", L"; con \u00ABCancelar\u00BB, non se cambia nada.", 5},
+        {L"QUENDOR.LEX", L". Con \u00ABContinuar\u00BB, a actualizaci\u00F3n remata cando se reinicie o ordenador; con "
+                         L"\u00ABCancelar\u00BB, non se cambia nada.", 6},
+    };
     host.answer = [] { return runtime::kCancel; };
-    for (const wchar_t* locked : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
+    for (const auto& c : cases) {
         host.messages.clear();
         shared.Fill({Entry()});
         {
             // Held open by another program without sharing, as a running office suite would.
             const runtime::FileHandle held(
-                CreateFileW(Proof(locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+                CreateFileW(Proof(c.locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(held);
             EXPECT_EQ(runtime::kExitFilesInUse, Run());
         }
         ASSERT_EQ(2u, host.messages.size());
-        EXPECT_EQ(inUse, host.messages[0].text);
-        EXPECT_EQ(48 | 6, host.messages[0].style) << "a warning with Cancelar, Tentar de novo and Continuar";
+        EXPECT_EQ(inUse + c.choice, host.messages[0].text);
+        EXPECT_EQ(48 | c.buttons, host.messages[0].style) << "a warning with Cancelar, Tentar de novo (and Continuar)";
         EXPECT_EQ(0u, host.messages[0].state.find(L"visible")) << host.messages[0].state;
         EXPECT_EQ(kFailure, host.messages[1].text);
         ExpectUnchanged();
@@ -456,6 +471,66 @@ TEST_F(Instalar, ANewerUpdateInPlaceTakesAnEarlierQueuedOneOut) {
     ExpectNoStrayFiles();
 }
 
+// A failed run leaves the update queued earlier as it was: the restart still finishes it.
+TEST_F(Instalar, AQueuedPairSurvivesAFailedRun) {
+    testing_support::RestartQueueSandbox queue;
+    shared.Fill({Entry()});
+    runtime::SetRunMode(runtime::RunMode::kSilent);
+    {
+        const runtime::FileHandle held(
+            CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(runtime::kExitAtNextRestart, Run());
+    }
+    FrmInstalador::Instance().Unload();
+    const std::vector<std::wstring> queued = queue.Queued();
+    const std::vector<std::wstring> files = FilesIn(ProofFolder());
+    WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
+    SetFileAttributesW(Proof(L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(runtime::kExitFailed, Run());
+    SetFileAttributesW(Proof(L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_NORMAL);
+    runtime::SetRunMode(runtime::RunMode::kInteractive);
+    EXPECT_EQ(queued, queue.Queued());
+    EXPECT_EQ(files, FilesIn(ProofFolder()));
+}
+
+// Held so that not even its version can be read, the installed engine (2.0)
+// may be newer: replaced neither now nor at the restart.
+TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
+    testing_support::RestartQueueSandbox queue;
+    ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
+    shared.Fill({Entry()});
+    runtime::SetRunMode(runtime::RunMode::kSilent);
+    const runtime::FileHandle held(CreateFileW(Proof(L"QUENDOR.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(runtime::kExitFilesInUse, Run());
+    runtime::SetRunMode(runtime::RunMode::kInteractive);
+    EXPECT_TRUE(queue.Queued().empty()) << testing::PrintToString(queue.Queued());
+    ExpectNoStrayFiles();
+}
+
+// Another installer's renames onto the files stay as they are, first: after
+// its newer engine nothing is queued; after anything else, our pair.
+TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
+    ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
+    shared.Fill({Entry()});
+    for (const auto& [theirs, oursQueued] : {std::pair{L"QUENDOR.DLL", 0u}, std::pair{L"QUENDOR.LEX", 4u}}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(theirs)));
+        testing_support::RestartQueueSandbox queue;
+        ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"~ofc1.tmp").c_str(), FALSE));
+        ASSERT_TRUE(runtime::QueueRename(Proof(L"~ofc1.tmp"), Proof(theirs)));
+        const std::vector<std::wstring> before = queue.Queued();
+        runtime::SetRunMode(runtime::RunMode::kSilent);
+        EXPECT_EQ(runtime::kExitAtNextRestart, Run());
+        runtime::SetRunMode(runtime::RunMode::kInteractive);
+        FrmInstalador::Instance().Unload();
+        const std::vector<std::wstring> after = queue.Queued();
+        ASSERT_EQ(before.size() + oursQueued, after.size()) << testing::PrintToString(after);
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << testing::PrintToString(after);
+        EXPECT_EQ(ReadFile(TestFolder() + L"\\engine_v2.dll"), ReadFile(Proof(L"~ofc1.tmp")));
+        EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    }
+}
+
 TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     shared.Fill({Entry()});
     // The success message itself runs out of memory.
@@ -467,8 +542,8 @@ TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
 }
 
-// The installed file counts as the new one byte for byte; held by another
-// program so that it cannot be read, by size and last-write time.
+// The installed file counts as the new one byte for byte only: held by
+// another program so that it cannot be read, it is not known to be the same.
 TEST(UpdateRules, SameContents) {
     TempFolder folder;
     const std::wstring incoming = folder / L"new";
@@ -484,7 +559,7 @@ TEST(UpdateRules, SameContents) {
         {"the same bytes, written later", "new lexicon", false, true},
         {"other bytes of the same size", "old lexicon", false, false},
         {"a longer file", "new lexicon, longer", false, false},
-        {"a copy, held", nullptr, true, true},
+        {"a copy, held", nullptr, true, false},
         {"the same bytes written later, held", "new lexicon", true, false},
     };
     for (const auto& c : cases) {
@@ -503,6 +578,20 @@ TEST(UpdateRules, SameContents) {
     EXPECT_FALSE(runtime::SameContents(incoming, folder / L"missing"));
 }
 
+// A copy of file whose version resource claims size bytes in its data entry.
+std::wstring WithVersionClaim(const std::wstring& file, const std::wstring& copy, DWORD size) {
+    EXPECT_TRUE(CopyFileW(file.c_str(), copy.c_str(), FALSE));
+    const runtime::Library mapped(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    // Mapped as a flat file, the data entry lies at its file offset; its size follows its address.
+    const auto entry = reinterpret_cast<ULONG_PTR>(FindResourceW(mapped.Get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)));
+    const LONG offset = static_cast<LONG>(entry - (reinterpret_cast<ULONG_PTR>(mapped.Get()) & ~ULONG_PTR{3}) + 4);
+    const runtime::FileHandle out(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(SetFilePointer(out.Get(), offset, nullptr, FILE_BEGIN) == static_cast<DWORD>(offset) &&
+                ::WriteFile(out.Get(), &size, sizeof size, &written, nullptr));
+    return copy;
+}
+
 // Only a higher version installed stops the update; equal or missing versions
 // leave it to the contents.
 TEST(UpdateRules, Versions) {
@@ -518,9 +607,7 @@ TEST(UpdateRules, Versions) {
     };
     for (const auto& rule : rules) EXPECT_EQ(rule.newer, runtime::IsNewer(rule.installed, rule.incoming));
 
-    wchar_t self[MAX_PATH];
-    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+    const std::wstring folder = TestFolder() + L"\\";
     TempFolder text;
     WriteFile(text / L"QUENDOR.DLL", "new engine");
     const struct {
@@ -532,6 +619,9 @@ TEST(UpdateRules, Versions) {
         {folder + L"engine_v2.dll", kTwo, L"Test speller engine"},
         {text / L"QUENDOR.DLL", std::nullopt, L""},
         {text / L"missing.dll", std::nullopt, L""},
+        // A version block is at most 64 KB, whatever the resource claims.
+        {WithVersionClaim(folder + L"engine_v2.dll", text / L"16MB.dll", 16u << 20), kTwo, L"Test speller engine"},
+        {WithVersionClaim(folder + L"engine_v2.dll", text / L"2GB.dll", 2u << 30), kTwo, L"Test speller engine"},
     };
     for (const auto& file : files) {
         SCOPED_TRACE(testing::PrintToString(file.file));
