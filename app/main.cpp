@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+
 #include "app/frm_welcome.h"
 #include "forms/message_loop.h"
 #include "host/command_line.h"
@@ -31,18 +34,36 @@ const wchar_t* ModeName(runtime::RunMode mode) {
     }
 }
 
-// A silent run shows no box, not even this one: no one may be there to close it.
+// Only a person gets the box. An unattended run, progress-only included,
+// shows no box, which would wait for someone to close it: the help goes to
+// the log, one line of the log for each of the text's lines.
 void ShowHelp() {
-    if (!runtime::ShowsWindows() || !runtime::PersonCanSee()) return;
-    runtime::CurrentHost().MsgBox(runtime::LoadResString(IDS_HELP), runtime::kInformation,
-                                  runtime::LoadResString(IDS_TITLE));
+    const std::wstring help = runtime::LoadResString(IDS_HELP);
+    if (runtime::CurrentRunMode() == runtime::RunMode::kInteractive && runtime::PersonCanSee()) {
+        runtime::CurrentHost().MsgBox(help, runtime::kInformation, runtime::LoadResString(IDS_TITLE));
+        return;
+    }
+    for (std::size_t start = 0; start < help.size();) {
+        std::size_t end = help.find(L'\n', start);
+        if (end == std::wstring::npos) end = help.size();
+        std::wstring line = help.substr(start, end - start);
+        std::ranges::replace(line, L'\t', L' ');
+        if (!line.empty()) runtime::Log(L"Axuda: " + line);
+        start = end + 1;
+    }
 }
 
 // Everything before the first window: the command line, the log, the other
 // copy. Ends the program unless a person is to be greeted.
 void Start(const runtime::CommandLine& command) {
     // /LOG alone never stops the run; a file the administrator named must be usable.
-    if (command.log && command.logFile.empty()) runtime::OpenDefaultLog();
+    if (command.log && command.logFile.empty()) {
+        runtime::OpenDefaultLog();
+        // The run goes on without a log: only its event can say so.
+        if (!runtime::LogIsOpen()) {
+            runtime::NoteForEvent(L"Sen ficheiro de rexistro: non se puido abrir ning\u00FAn dos nomes de /LOG no cartafol temporal");
+        }
+    }
     const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
     runtime::LogRunStart(ModeName(command.mode), runtime::AppPath());
     for (const std::wstring& ignored : command.ignored) {
@@ -63,9 +84,10 @@ void Start(const runtime::CommandLine& command) {
     }
     if (command.help) {
         ShowHelp();
-        // Nothing was done, which is all that was asked.
-        runtime::Log(L"S\u00F3 se pediu a axuda: remata co c\u00F3digo 0");
-        runtime::CurrentHost().End(0);
+        // Nothing was done, which is all that was asked: the last line says
+        // so, rather than what 0 tells of an update.
+        runtime::LogRunEnd(runtime::kExitUpdated, L"s\u00F3 se pediu a axuda; non se fixo nada");
+        runtime::CurrentHost().End(runtime::kExitUpdated);
     }
     // Held to the end of the program.
     static const runtime::SingleInstance instance;

@@ -96,7 +96,7 @@ std::wstring WindowsText() {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
     BOOL wow64 = FALSE;
     if (isWow64Process != nullptr) isWow64Process(GetCurrentProcess(), &wow64);
-    return text + (wow64 ? L", 64 bits (o actualizador, de 32 bits, corre en WoW64)" : L", 32 bits");
+    return text + (wow64 ? L", 64 bits (o actualizador, de 32 bits, exec\u00FAtase en WoW64)" : L", 32 bits");
 }
 
 }  // namespace
@@ -224,9 +224,18 @@ void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder) {
     Log(L"Cartafol do programa: " + std::wstring(programFolder));
 }
 
-std::wstring RunEndText(int exitCode) {
-    return L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + ExitCodeMeaning(exitCode);
+namespace {
+
+// The last line's text, for the log and for the run's event.
+std::wstring EndLine(int exitCode, std::wstring_view meaning) {
+    return L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + std::wstring(meaning);
 }
+
+}  // namespace
+
+std::wstring RunEndText(int exitCode) { return EndLine(exitCode, ExitCodeMeaning(exitCode)); }
+
+void LogRunEnd(int exitCode, std::wstring_view meaning) { Log(EndLine(exitCode, meaning)); }
 
 void LogRunEnd(int exitCode) { Log(RunEndText(exitCode)); }
 

@@ -45,8 +45,10 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
 // the log's full path, the command line, Windows, administrator rights, the
 // program's folder (the host's AppPath).
 void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder);
-// The last line: the exit code and what it tells.
+// The last line: the exit code and what it tells (ExitCodeMeaning), or the
+// meaning given, for a run whose code says less than what it did.
 void LogRunEnd(int exitCode);
+void LogRunEnd(int exitCode, std::wstring_view meaning);
 std::wstring RunEndText(int exitCode);
 // Membership of the Administrators group that counts in the token: on
 // Windows with UAC, only when the program runs elevated.

@@ -10,7 +10,9 @@
 #
 # PAIR (optional): a folder holding the new QUENDOR.DLL and QUENDOR.LEX. They
 # go into the zip beside the program, with QUENDOR.LST, the list that the
-# updater checks them against: one line per file, "<SHA-256> <size> <name>".
+# updater checks them against: one line per file, "<SHA-256> <size> <name>",
+# and with detectar-corrector.ps1, the detection script for deployment tools,
+# holding their SHA-256 and the engine's file version in four parts.
 set -euo pipefail
 pair=${PAIR:+$(realpath -- "$PAIR")}
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -23,6 +25,7 @@ description="Actualizador do corrector de galego"
 built_exe=build/bin/$exe_name
 readme=packaging/LEME.txt
 startup_script=packaging/actualizar-corrector.cmd
+detection_script=packaging/detectar-corrector.ps1
 # Every staged file gets this time, so the zip does not depend on when it was made.
 fixed_time=2026-01-01T00:00:00
 
@@ -105,7 +108,20 @@ if [ -n "$pair" ]; then
     printf '%s %s %s\r\n' "$(sha256sum <"$stage/$name" | cut -d' ' -f1)" "$(stat -c %s -- "$stage/$name")" "$name" \
       >>"$stage/QUENDOR.LST"
   done
-  packed+=(QUENDOR.DLL QUENDOR.LEX QUENDOR.LST)
+  # The engine's file version, from the VS_FIXEDFILEINFO that its signature
+  # starts: major.minor.build.private, each a 16-bit half; '' without one.
+  [ -f "$detection_script" ] || die "$detection_script not found"
+  engine_version=
+  at=$(LC_ALL=C grep -obUaP '\xBD\x04\xEF\xFE' "$stage/QUENDOR.DLL" | head -1 | cut -d: -f1 || true)
+  if [ -n "$at" ]; then
+    read -r minor major private build < <(od -An -tu2 -j $((at + 8)) -N 8 -- "$stage/QUENDOR.DLL")
+    engine_version=$major.$minor.$build.$private
+  fi
+  sed -e "s/@QUENDOR.DLL SHA-256@/$(sha256sum <"$stage/QUENDOR.DLL" | cut -d' ' -f1)/" \
+      -e "s/@QUENDOR.LEX SHA-256@/$(sha256sum <"$stage/QUENDOR.LEX" | cut -d' ' -f1)/" \
+      -e "s/@QUENDOR.DLL version@/$engine_version/" "$detection_script" |
+    awk '{ sub(/\r$/, ""); printf "%s\r\n", $0 }' >"$stage/detectar-corrector.ps1"
+  packed+=(QUENDOR.DLL QUENDOR.LEX QUENDOR.LST detectar-corrector.ps1)
 fi
 
 # Fixed modes and times: zip stores both. Zip writes times as local time, so

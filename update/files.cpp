@@ -248,7 +248,7 @@ Update QueueForRestart(const std::vector<FileReplacement>& replacements, const s
     for (const TemporaryFile& file : staged) copies.push_back(file.Path());
     for (std::size_t i = 0; i < replacements.size(); ++i) {
         if (!QueueRename(staged[i].Path(), replacements[i].destination)) {
-            LogSystemError(L"Poer na cola do reinicio " + staged[i].Path() + L" sobre", GetLastError(),
+            LogSystemError(L"P\u00F3r na cola do reinicio " + staged[i].Path() + L" sobre", GetLastError(),
                            replacements[i].destination);
             UnqueueCopies(copies);
             throw FileInUse();

@@ -91,18 +91,22 @@ check "actualizar-corrector.cmd is plain ASCII, the same in every code page" ico
 check "the zipped script is the repository's, apart from line ends" \
   cmp -s <(tr -d '\r' <"$cmd") <(tr -d '\r' <packaging/actualizar-corrector.cmd)
 # The updater is run from the script's folder (%~dp0), silently, with a log
-# in a folder only administrators may write to, made on the line before, and
-# the very next line ends the script with the updater's exit code.
+# in a folder only administrators may write to, made on the line before; its
+# exit code is kept on the very next line and is the script's. The log goes
+# to a share only when one is set, and a failed copy changes nothing.
 runs_updater() {
   local lines
   lines=$(tr -d '\r' <"$1")
   grep -qxF 'set "source=%~dp0"' <<<"$lines" &&
+    grep -qxF 'set "logshare="' <<<"$lines" &&
+    grep -qxF 'set "log=%SystemRoot%\Logs\actualizador-corrector-galego.log"' <<<"$lines" &&
     [ "$(grep -A1 -E '^"%source%actualizador\.exe" /S /LOG=' <<<"$lines")" = \
-      "$(printf '%s\n%s' '"%source%actualizador.exe" /S /LOG="%SystemRoot%\Logs\actualizador-corrector-galego.log"' \
-        'exit /b %ERRORLEVEL%')" ] &&
-    grep -B1 -F '"%source%actualizador.exe"' <<<"$lines" | grep -qxF 'if not exist "%SystemRoot%\Logs\" mkdir "%SystemRoot%\Logs"'
+      "$(printf '%s\n%s' '"%source%actualizador.exe" /S /LOG="%log%"' 'set "code=%ERRORLEVEL%"')" ] &&
+    grep -B1 -F '"%source%actualizador.exe"' <<<"$lines" | grep -qxF 'if not exist "%SystemRoot%\Logs\" mkdir "%SystemRoot%\Logs"' &&
+    [ "$(grep -vE '^(rem|@echo|setlocal|set |if not exist|"%source%)|^$' <<<"$lines")" = \
+      "$(printf '%s\n%s' 'if defined logshare copy /y "%log%" "%logshare%\%COMPUTERNAME%.log" >nul 2>&1' 'exit /b %code%')" ]
 }
-check "actualizar-corrector.cmd runs the updater beside it with /S and /LOG, and exits with its code" runs_updater "$cmd"
+check "actualizar-corrector.cmd runs the updater beside it with /S and a local log, copies the log only to a share that is set, and exits with the updater's code" runs_updater "$cmd"
 
 sums_names() { [ "$(awk '{print $2}' "$1/SHA256SUMS")" = "$(printf '%s\n' "$zip_name" actualizador.exe)" ]; }
 check "SHA256SUMS names the zip and the program, without folders" sums_names "$out1"
@@ -122,6 +126,26 @@ touch "$out2/left-over"
 log=$tmp/again.log
 run_dist "$log" DIST_DIR="$out2"
 check "the output folder is made afresh" test ! -e "$out2/left-over"
+
+# --- with PAIR: the tests' engine of version 2.0 and a lexicon ---
+pair=$tmp/pair
+mkdir -p "$pair" && cp build/bin/engine_v2.dll "$pair/QUENDOR.DLL" && printf 'lexicon\r\n' >"$pair/QUENDOR.LEX"
+log=$tmp/pair.log
+check "dist.sh succeeds with PAIR" show_log_on_fail run_dist "$log" DIST_DIR="$tmp/out-pair" PAIR="$pair"
+xp=$tmp/xp
+mkdir -p "$xp" && unzip -q "$tmp/out-pair/$zip_name" -d "$xp"
+check "the zip holds the pair, its list and the detection script" test "$(unzip -Z1 "$tmp/out-pair/$zip_name" | tr '\n' ' ')" = \
+  "actualizador.exe LEME.txt actualizar-corrector.cmd QUENDOR.DLL QUENDOR.LEX QUENDOR.LST detectar-corrector.ps1 "
+# The values the script compares with, as PowerShell reads them from it.
+ps_value() { tr -d '\r' <"$xp/detectar-corrector.ps1" | grep -E "^ *$1 = '" | sed -E "s/.*= '([^']*)'.*/\1/"; }
+for name in QUENDOR.DLL QUENDOR.LEX; do
+  check "the detection script holds the zipped $name's SHA-256" \
+    test "$(ps_value "'$name'")" = "$(sha256sum <"$xp/$name" | cut -d' ' -f1)"
+done
+check "the detection script holds the engine's version in four parts" test "$(ps_value '\$newEngineVersion')" = 2.0.0.0
+check "the zipped detection script is the repository's apart from those values" \
+  cmp -s <(tr -d '\r' <"$xp/detectar-corrector.ps1" | grep -v "^ *\('QUENDOR\|\$newEngineVersion = '\)") \
+  <(grep -v "^ *\('QUENDOR\|\$newEngineVersion = '\)" packaging/detectar-corrector.ps1)
 
 # In a throwaway copy of the repository, so that a broken guard deletes only that.
 fake=$tmp/fake-repo

@@ -687,6 +687,8 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         {"a new pair that matches its list", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine",
          "new lexicon", Taken::kNothing, NewPair::kListed},
         {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
+        // Progress only: the help goes to the log, never into a box that waits.
+        {"help, progress only", L"/SILENT /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.how);
