@@ -136,6 +136,11 @@ xp=$tmp/xp
 mkdir -p "$xp" && unzip -q "$tmp/out-pair/$zip_name" -d "$xp"
 check "the zip holds the pair, its list and the detection script" test "$(unzip -Z1 "$tmp/out-pair/$zip_name" | tr '\n' ' ')" = \
   "actualizador.exe LEME.txt actualizar-corrector.cmd QUENDOR.DLL QUENDOR.LEX QUENDOR.LST detectar-corrector.ps1 "
+# The list the updater checks the pair against: "<SHA-256> <size> <name>".
+for name in QUENDOR.DLL QUENDOR.LEX; do
+  check "QUENDOR.LST gives the zipped $name's SHA-256 and size" grep -qxF \
+    "$(sha256sum <"$xp/$name" | cut -d' ' -f1) $(stat -c %s "$xp/$name") $name" <(tr -d '\r' <"$xp/QUENDOR.LST")
+done
 # The values the script compares with, as PowerShell reads them from it.
 ps_value() { tr -d '\r' <"$xp/detectar-corrector.ps1" | grep -E "^ *$1 = '" | sed -E "s/.*= '([^']*)'.*/\1/"; }
 for name in QUENDOR.DLL QUENDOR.LEX; do
