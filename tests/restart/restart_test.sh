@@ -3,7 +3,7 @@
 # a silent run queues both new files for the next restart and ends with 3010;
 # a second run queues nothing more; the restart puts both in place.
 #
-#   restart_test.sh <actualizador.exe> <word_processor.exe> <engine_v1.dll> <build dir>
+#   restart_test.sh <actualizador.exe> <word_processor.exe> <engine_v1.dll> <build dir> <automate.exe>
 #
 # The restart ends every program of the prefix, so the case has a prefix, a
 # wineserver and a display of its own (<build dir>/restart/wine, created once
@@ -15,6 +15,7 @@ program=$(realpath "$1")
 word_processor=$(realpath "$2")
 engine_v1=$(realpath "$3")
 build_dir=$(realpath "$4")
+automate=$(realpath "$5")
 export LC_ALL=C
 
 . "$here/../support/check.sh"
@@ -50,6 +51,22 @@ cp "$program" "$downloads/actualizador.exe"
 cp "$word_processor" "$downloads/word_processor.exe"
 wine reg add "$key" /v "$entry" /t REG_DWORD /d 1 /f >/dev/null 2>&1
 
+# Wine's event log is a stub: it prints each event's text on the eventlog
+# channel, and its type and ID in a fixme line of advapi.
+events=$build_dir/restart/events.txt
+# A run without switches, cancelled at the welcome window, writes no event
+# and registers no event source.
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Actualizador corrector galego'
+wine reg delete "$source_key" /f >/dev/null 2>&1
+title='Instalador corrector de galego Brenca'
+pid=$(WINEDEBUG=-all,+eventlog,fixme+advapi wine "$automate" launch 'C:\Descargas\actualizador.exe' --wait-title "$title" \
+  </dev/null 2>"$events" | tr -d '\r')
+wine "$automate" click "$pid" "$title" Cancelar --wait-exit 10000 </dev/null >/dev/null 2>&1
+code=$?
+check "a run without switches, cancelled, ends with 2 (got $code)" test "$code" = 2
+check "and writes no event" test "$(grep -c ReportEventW "$events")" = 0
+check "nor registers the event source" bash -c '! wine reg query "$1" >/dev/null 2>&1' _ "$source_key"
+
 # The word processor has the engine loaded and holds it open.
 engine='C:\Office\Microsoft Shared\PROOF\QUENDOR.DLL'
 wine 'C:\Descargas\word_processor.exe' "$engine" "$engine" </dev/null >/dev/null 2>&1 &
@@ -58,9 +75,6 @@ check "the word processor holds the engine" test -e "$downloads/word_processor.e
 
 queue() { wine reg query "$session" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep Pending; }
 staged() { ls "$proof" | grep -c '^QND'; }
-# Wine's event log is a stub: it prints each event's text on the eventlog
-# channel, and its type and ID in a fixme line of advapi.
-events=$build_dir/restart/events.txt
 run() {
   WINEDEBUG=-all,+eventlog,fixme+advapi timeout 120 wine 'C:\Descargas\actualizador.exe' /S '/LOG=C:\Descargas\a.log' \
     </dev/null >/dev/null 2>"$events"
@@ -72,6 +86,7 @@ check "the silent run ends with 3010 (got $code, 194 here)" test "$code" = 194
 check "its log says so" grep -qF "Remata co código 3010:" "$downloads/a.log"
 check "and so does its one Application event" test "$(grep -cF 'ReportEventW L"Remata co c\00f3digo 3010:' "$events")" = 1
 check "a warning (2) of ID 130" grep -qE 'ReportEventW \([0-9A-F]+,0x0002,0x0000,0x00000082,' "$events"
+check "and the source it is written under is registered" bash -c 'wine reg query "$1" /v EventMessageFile >/dev/null 2>&1' _ "$source_key"
 check "and that Windows refused the engine for a sharing violation" \
   grep -qF "erro de Windows 32 (Sharing violation.): $engine" "$downloads/a.log"
 first=$(queue)
