@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -22,9 +23,73 @@ BOOL CALLBACK DestroyThreadWindow(HWND window, LPARAM) {
 // like the rest of the program. Read by the hook while the box comes up.
 std::vector<std::pair<int, std::wstring>> buttonTexts;
 
+// Windows sized the buttons for its own captions, which may be shorter
+// ("Retry" against "Tentar de novo"): every button gets the width of the
+// widest caption, the row stays centred, and the box grows if the row would
+// not fit. Nothing here allocates: it runs inside a hook.
+void FitButtons(HWND box) noexcept {
+    constexpr std::size_t kMost = 8;  // a box has at most four
+    HWND buttons[kMost];
+    RECT places[kMost];
+    std::size_t count = 0;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr && count < kMost; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[8];
+        // Some systems' boxes hold every kind of button and hide those not asked for.
+        if (!(GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE)) continue;
+        if (!GetClassNameW(child, className, 8) || lstrcmpiW(className, L"Button") != 0) continue;
+        buttons[count] = child;
+        GetWindowRect(child, &places[count]);
+        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&places[count]), 2);
+        ++count;
+    }
+    if (count == 0) return;
+    // Left to right, as they stand.
+    std::size_t order[kMost];
+    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order, order + count, [&](std::size_t a, std::size_t b) { return places[a].left < places[b].left; });
+
+    const LONG height = places[0].bottom - places[0].top;
+    LONG width = places[0].right - places[0].left;
+    const HDC dc = GetDC(box);
+    if (dc == nullptr) return;
+    const HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(buttons[0], WM_GETFONT, 0, 0)));
+    for (std::size_t i = 0; i < count; ++i) {
+        wchar_t caption[64];
+        SIZE size{};
+        const int length = GetWindowTextW(buttons[i], caption, 64);
+        // Half the button's height of room on either side of the caption.
+        if (GetTextExtentPoint32W(dc, caption, length, &size)) width = std::max(width, size.cx + height);
+    }
+    SelectObject(dc, font);
+    ReleaseDC(box, dc);
+    if (width == places[0].right - places[0].left) return;
+
+    const LONG left = places[order[0]].left;
+    const LONG gap = count > 1 ? places[order[1]].left - places[order[0]].right : height / 2;
+    const LONG row = static_cast<LONG>(count) * width + static_cast<LONG>(count - 1) * gap;
+    RECT client;
+    GetClientRect(box, &client);
+    const LONG grow = std::max(0L, row + 2 * left - client.right);
+    if (grow > 0) {
+        RECT frame;
+        GetWindowRect(box, &frame);
+        SetWindowPos(box, nullptr, frame.left - grow / 2, frame.top, frame.right - frame.left + grow,
+                     frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        client.right += grow;
+    }
+    LONG x = (client.right - row) / 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        SetWindowPos(buttons[order[i]], nullptr, x, places[order[i]].top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        x += width + gap;
+    }
+}
+
+// Once the box has laid itself out, before it shows.
 LRESULT CALLBACK NameButtons(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) {
-        for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(reinterpret_cast<HWND>(wParam), id, text.c_str());
+    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && message->message == WM_INITDIALOG) {
+        for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(message->hwnd, id, text.c_str());
+        FitButtons(message->hwnd);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -45,7 +110,7 @@ public:
                            {IDTRYAGAIN, LoadResString(IDS_TRY_AGAIN)},
                            {IDRETRY, LoadResString(IDS_TRY_AGAIN)},
                            {IDCONTINUE, LoadResString(IDS_CONTINUE)}};
-            hook.Reset(SetWindowsHookExW(WH_CBT, NameButtons, nullptr, GetCurrentThreadId()));
+            hook.Reset(SetWindowsHookExW(WH_CALLWNDPROCRET, NameButtons, nullptr, GetCurrentThreadId()));
         }
         // Owned by the active window of the program, so that the box stays in
         // front of it; with no window shown the box stands alone.
