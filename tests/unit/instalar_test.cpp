@@ -95,6 +95,17 @@ protected:
         return -1;
     }
 
+    // A silent run while another program holds the lexicon: the pair is
+    // queued for the restart.
+    void QueueWhileTheLexiconIsHeld() {
+        {
+            const runtime::FileHandle held(
+                CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            EXPECT_EQ(runtime::kExitAtNextRestart, Run());
+        }
+        FrmInstalador::Instance().Unload();
+    }
+
     void ExpectUnchanged() {
         EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
         EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
@@ -455,12 +466,7 @@ TEST_F(Instalar, ANewerUpdateInPlaceTakesAnEarlierQueuedOneOut) {
     testing_support::RestartQueueSandbox queue;
     shared.Fill({Entry()});
     runtime::SetRunMode(runtime::RunMode::kSilent);
-    {
-        const runtime::FileHandle held(
-            CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_EQ(runtime::kExitAtNextRestart, Run());
-    }
-    FrmInstalador::Instance().Unload();
+    QueueWhileTheLexiconIsHeld();
     EXPECT_EQ(4u, queue.Queued().size()) << "two renames queued";
     EXPECT_EQ(4u, FilesIn(ProofFolder()).size()) << "their two copies beside the files";
     WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
@@ -476,12 +482,7 @@ TEST_F(Instalar, AQueuedPairSurvivesAFailedRun) {
     testing_support::RestartQueueSandbox queue;
     shared.Fill({Entry()});
     runtime::SetRunMode(runtime::RunMode::kSilent);
-    {
-        const runtime::FileHandle held(
-            CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_EQ(runtime::kExitAtNextRestart, Run());
-    }
-    FrmInstalador::Instance().Unload();
+    QueueWhileTheLexiconIsHeld();
     const std::vector<std::wstring> queued = queue.Queued();
     const std::vector<std::wstring> files = FilesIn(ProofFolder());
     WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
