@@ -16,6 +16,7 @@ wine_env_start() {
   started_xvfb=""
   started_wineserver=""
   holding_desktop=""
+  trap wine_env_stop EXIT
 
   # Xvfb takes a free display number itself, under its lock file, and tells
   # it once it accepts clients: two scripts that start together never share
@@ -36,20 +37,10 @@ wine_env_start() {
     export DISPLAY=":$number"
   fi
 
+  # A prefix that comes out incomplete is made once more, after its report:
+  # the report stays in the test's output either way.
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine: creating the ${arch#win}-bit prefix in $WINEPREFIX"
-    rm -rf "$WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1
-    wineserver -w
-    # A virtual desktop gives every window a fixed screen and dependable
-    # focus, with no window manager on the display; no crash dialog ever
-    # waits for a click.
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    wineserver -w
-    # Wine's own fonts (Marlett draws the caption buttons) where Windows keeps fonts.
-    cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    wine_env_create_prefix "$build_dir" "$arch" || wine_env_create_prefix "$build_dir" "$arch" || return 1
   fi
 
   # Drive Q: is an empty folder of the build tree, for the tests of an
@@ -66,9 +57,52 @@ wine_env_start() {
     # Wine's own services start with the first program and live as long as
     # the server; started here, they hold no test's output pipe open.
     wineboot </dev/null >/dev/null 2>&1
-    wine_env_hold_desktop
+    wine_env_hold_desktop || return 1
   fi
-  trap wine_env_stop EXIT
+}
+
+# Creates the prefix and checks that it holds what every program needs
+# before a test meets it. A prefix made incomplete (by a full disk, say) is
+# reported with wineboot's own words and the free space, and removed, so
+# that no test fails its checks one by one for the prefix's sake.
+wine_env_create_prefix() {
+  local build_dir="$1" arch="$2"
+  local log="$build_dir/wineboot.log"
+  echo "wine: creating the ${arch#win}-bit prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  WINEDEBUG=-all,err+all wineboot -i </dev/null >"$log" 2>&1
+  wineserver -w
+  # A virtual desktop gives every window a fixed screen and dependable
+  # focus, with no window manager on the display; no crash dialog ever
+  # waits for a click.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wineserver -w
+  # Wine's own fonts (Marlett draws the caption buttons) where Windows keeps fonts.
+  cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+
+  local drive_c="$WINEPREFIX/drive_c" missing=()
+  local needed=("$drive_c/windows/system32/kernel32.dll" "$drive_c/windows/Fonts/marlett.ttf")
+  if [ "$arch" = win64 ]; then
+    needed+=("$drive_c/windows/syswow64/kernel32.dll" "$drive_c/Program Files (x86)")
+  fi
+  local path
+  for path in "${needed[@]}"; do [ -e "$path" ] || missing+=("${path#"$WINEPREFIX"/}"); done
+  if ! grep -qx "#arch=$arch" "$WINEPREFIX/system.reg" 2>/dev/null; then missing+=("system.reg of a $arch prefix"); fi
+  [ ${#missing[@]} -eq 0 ] && return 0
+
+  {
+    echo "wine: the new prefix in $WINEPREFIX is incomplete; it lacks:"
+    printf '  %s\n' "${missing[@]}"
+    echo "wine: free space where it lives:"
+    df -h "$build_dir" | sed 's/^/  /'
+    echo "wine: the last lines wineboot wrote ($log):"
+    tail -n 20 "$log" | sed 's/^/  /'
+  } >&2
+  wineserver -k 2>/dev/null
+  rm -rf "$WINEPREFIX"
+  return 1
 }
 
 # The wineserver closes a desktop one second after the last program on it

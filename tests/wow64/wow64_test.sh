@@ -26,7 +26,7 @@ give_up() { echo "wow64_test: $*"; echo "$passed passed, $((failed + 1)) failed"
 # focus from a case running at the same time on the shared one.
 unset DISPLAY
 . "$here/../../scripts/wine-env.sh"
-wine_env_start "$build_dir/wow64" win64
+wine_env_start "$build_dir/wow64" win64 || give_up "its Wine prefix is not ready"
 drive_c=$WINEPREFIX/drive_c
 
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
