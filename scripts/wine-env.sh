@@ -71,6 +71,7 @@ wine_env_create_prefix() {
   echo "wine: creating the ${arch#win}-bit prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   WINEDEBUG=-all,err+all wineboot -i </dev/null >"$log" 2>&1
+  local wineboot_status=$?
   wineserver -w
   # A virtual desktop gives every window a fixed screen and dependable
   # focus, with no window manager on the display; no crash dialog ever
@@ -97,7 +98,7 @@ wine_env_create_prefix() {
     printf '  %s\n' "${missing[@]}"
     echo "wine: free space where it lives:"
     df -h "$build_dir" | sed 's/^/  /'
-    echo "wine: the last lines wineboot wrote ($log):"
+    echo "wine: wineboot -i ended with status $wineboot_status; the last lines it wrote ($log):"
     tail -n 20 "$log" | sed 's/^/  /'
   } >&2
   wineserver -k 2>/dev/null
@@ -128,8 +129,13 @@ wine_env_hold_desktop() {
   return 1
 }
 
+# Stopping the server ends every program of the prefix, the holder too. No
+# process is killed by its number once it may have ended: the numbers come
+# round again within a run, and the kill would reach another test's program.
 wine_env_stop() {
-  if [ -n "${holding_desktop:-}" ]; then kill "$holding_desktop" 2>/dev/null || true; holding_desktop=""; fi
-  if [ -n "${started_wineserver:-}" ]; then wineserver -k 2>/dev/null || true; started_wineserver=""; fi
-  if [ -n "${started_xvfb:-}" ]; then kill "$started_xvfb" 2>/dev/null || true; started_xvfb=""; fi
+  if [ -n "${started_wineserver:-}${holding_desktop:-}" ]; then wineserver -k 2>/dev/null || true; fi
+  started_wineserver=""
+  holding_desktop=""
+  if [ -n "${started_xvfb:-}" ] && [ "$(ps -o comm= -p "$started_xvfb")" = Xvfb ]; then kill "$started_xvfb" || true; fi
+  started_xvfb=""
 }
