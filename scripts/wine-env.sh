@@ -136,6 +136,6 @@ wine_env_stop() {
   if [ -n "${started_wineserver:-}${holding_desktop:-}" ]; then wineserver -k 2>/dev/null || true; fi
   started_wineserver=""
   holding_desktop=""
-  if [ -n "${started_xvfb:-}" ] && [ "$(ps -o comm= -p "$started_xvfb")" = Xvfb ]; then kill "$started_xvfb" || true; fi
+  if [ -n "${started_xvfb:-}" ] && [ "$(cat "/proc/$started_xvfb/comm" 2>/dev/null)" = Xvfb ]; then kill "$started_xvfb" || true; fi
   started_xvfb=""
 }
