@@ -37,9 +37,10 @@ wine_env_start() {
     export DISPLAY=":$number"
   fi
 
-  # A prefix that comes out incomplete is made once more, after its report:
-  # the report stays in the test's output either way.
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # A prefix that is missing or incomplete (a run killed while making it) is
+  # made; one that comes out incomplete is made once more, after its report,
+  # which stays in the test's output either way.
+  if [ -n "$(wine_env_prefix_lacks "$arch")" ]; then
     wine_env_create_prefix "$build_dir" "$arch" || wine_env_create_prefix "$build_dir" "$arch" || return 1
   fi
 
@@ -83,27 +84,34 @@ wine_env_create_prefix() {
   # Wine's own fonts (Marlett draws the caption buttons) where Windows keeps fonts.
   cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 
-  local drive_c="$WINEPREFIX/drive_c" missing=()
+  local missing
+  missing=$(wine_env_prefix_lacks "$arch")
+  [ -z "$missing" ] && return 0
+
+  {
+    echo "wine: the new prefix in $WINEPREFIX is incomplete; it lacks:"
+    echo "$missing"
+    echo "wine: free space where it lives:"
+    df -h "$build_dir" | sed 's/^/  /'
+    echo "wine: wineboot -i ended with status $wineboot_status; the last lines it wrote ($log):"
+    tail -n 20 "$log" | awk '{ print "  " $0 }'
+  } >&2
+  wineserver -k 2>/dev/null
+  rm -rf "$WINEPREFIX"
+  return 1
+}
+
+# Prints, one to a line, what the prefix lacks of what every program of the
+# architecture needs; nothing when it is complete.
+wine_env_prefix_lacks() {
+  local arch="$1" drive_c="$WINEPREFIX/drive_c"
   local needed=("$drive_c/windows/system32/kernel32.dll" "$drive_c/windows/Fonts/marlett.ttf")
   if [ "$arch" = win64 ]; then
     needed+=("$drive_c/windows/syswow64/kernel32.dll" "$drive_c/Program Files (x86)")
   fi
   local path
-  for path in "${needed[@]}"; do [ -e "$path" ] || missing+=("${path#"$WINEPREFIX"/}"); done
-  if ! grep -qx "#arch=$arch" "$WINEPREFIX/system.reg" 2>/dev/null; then missing+=("system.reg of a $arch prefix"); fi
-  [ ${#missing[@]} -eq 0 ] && return 0
-
-  {
-    echo "wine: the new prefix in $WINEPREFIX is incomplete; it lacks:"
-    printf '  %s\n' "${missing[@]}"
-    echo "wine: free space where it lives:"
-    df -h "$build_dir" | sed 's/^/  /'
-    echo "wine: wineboot -i ended with status $wineboot_status; the last lines it wrote ($log):"
-    tail -n 20 "$log" | sed 's/^/  /'
-  } >&2
-  wineserver -k 2>/dev/null
-  rm -rf "$WINEPREFIX"
-  return 1
+  for path in "${needed[@]}"; do [ -e "$path" ] || echo "  ${path#"$WINEPREFIX"/}"; done
+  grep -qx "#arch=$arch" "$WINEPREFIX/system.reg" 2>/dev/null || echo "  system.reg of a $arch prefix"
 }
 
 # The wineserver closes a desktop one second after the last program on it
