@@ -84,12 +84,56 @@ void FitButtons(HWND box) noexcept {
     }
 }
 
+// Some systems size a box for its message and buttons only, and a short
+// message ("O corrector foi actualizado") then cuts the program's name off in
+// the caption. The box grows to show its whole title, within the screen, and
+// everything in it moves to stay in the middle.
+void FitTitle(HWND box) noexcept {
+    wchar_t title[128];
+    const int length = GetWindowTextW(box, title, 128);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    RECT screen;
+    if (length == 0 || !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0) ||
+        !SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0)) {
+        return;
+    }
+    const GdiObject font(CreateFontIndirectW(&metrics.lfCaptionFont));
+    const HDC dc = GetDC(box);
+    if (!font || dc == nullptr) return;
+    const HGDIOBJ previous = SelectObject(dc, font.Get());
+    SIZE size{};
+    const BOOL measured = GetTextExtentPoint32W(dc, title, length, &size);
+    SelectObject(dc, previous);
+    ReleaseDC(box, dc);
+    if (!measured) return;
+
+    RECT frame;
+    RECT client;
+    GetWindowRect(box, &frame);
+    GetClientRect(box, &client);
+    // The borders, the close button, and a caption's height of room.
+    const LONG needed = size.cx + metrics.iCaptionWidth + metrics.iCaptionHeight + (frame.right - frame.left) - client.right;
+    const LONG grow = std::min(needed, screen.right - screen.left) - (frame.right - frame.left);
+    if (grow <= 0) return;
+    const LONG left = std::max(screen.left, frame.left - grow / 2);
+    SetWindowPos(box, nullptr, left, frame.top, frame.right - frame.left + grow, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT place;
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&place), 2);
+        SetWindowPos(child, nullptr, place.left + grow / 2, place.top, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+}
+
 // Once the box has laid itself out, before it shows.
-LRESULT CALLBACK NameButtons(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK FitBox(int code, WPARAM wParam, LPARAM lParam) {
     const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
     if (code == HC_ACTION && message->message == WM_INITDIALOG) {
         for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(message->hwnd, id, text.c_str());
-        FitButtons(message->hwnd);
+        if (!buttonTexts.empty()) FitButtons(message->hwnd);
+        FitTitle(message->hwnd);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -103,15 +147,16 @@ struct HookTraits {
 class WindowsHost final : public Host {
 public:
     int MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
-        UniqueHandle<HookTraits> hook;
         const UINT buttons = static_cast<UINT>(style) & MB_TYPEMASK;
+        buttonTexts.clear();
         if (buttons == MB_CANCELTRYCONTINUE || buttons == MB_RETRYCANCEL) {
             buttonTexts = {{IDCANCEL, LoadResString(IDS_CANCEL)},
                            {IDTRYAGAIN, LoadResString(IDS_TRY_AGAIN)},
                            {IDRETRY, LoadResString(IDS_TRY_AGAIN)},
                            {IDCONTINUE, LoadResString(IDS_CONTINUE)}};
-            hook.Reset(SetWindowsHookExW(WH_CALLWNDPROCRET, NameButtons, nullptr, GetCurrentThreadId()));
         }
+        // Should the hook fail, the box still works, as the system lays it out.
+        const UniqueHandle<HookTraits> hook(SetWindowsHookExW(WH_CALLWNDPROCRET, FitBox, nullptr, GetCurrentThreadId()));
         // Owned by the active window of the program, so that the box stays in
         // front of it; with no window shown the box stands alone.
         return MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);

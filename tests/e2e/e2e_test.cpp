@@ -55,6 +55,34 @@ bool IsProgramWindow(const WindowInfo& window) {
     return window.visible && window.className == L"ActualizadorForm" && window.title == kTitle;
 }
 
+// How wide a text is in a font of the system's, by the font's place in its metrics.
+LONG TextWidth(const std::wstring& text, LOGFONTW NONCLIENTMETRICSW::*font) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return 0;
+    const runtime::GdiObject created(CreateFontIndirectW(&(metrics.*font)));
+    const HDC dc = GetDC(nullptr);
+    const HGDIOBJ previous = SelectObject(dc, created.Get());
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, previous);
+    ReleaseDC(nullptr, dc);
+    return size.cx;
+}
+
+// Whether a button's caption fits inside it, in the font of message boxes.
+bool CaptionFits(const automation::ControlInfo& button) {
+    const LONG width = TextWidth(button.text, &NONCLIENTMETRICSW::lfMessageFont);
+    return width > 0 && width + 8 <= button.rect.right - button.rect.left;
+}
+
+// Whether a window's whole title shows in its caption, beside the close button.
+bool TitleFits(const automation::WindowInfo& window) {
+    const LONG width = TextWidth(window.title, &NONCLIENTMETRICSW::lfCaptionFont);
+    const LONG caption = window.clientRect.right - window.clientRect.left - GetSystemMetrics(SM_CXSIZE);
+    return width > 0 && width + 8 <= caption;
+}
+
 std::optional<automation::ControlInfo> Control(const WindowInfo& window, const wchar_t* className,
                                                const std::wstring& text) {
     return automation::FindControl(window, className, text);
@@ -102,6 +130,7 @@ protected:
         const auto box = automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
         if (!box) throw std::runtime_error("no message box appeared");
         EXPECT_EQ(kTitle, box->title);
+        EXPECT_TRUE(TitleFits(*box)) << "the whole title shows";
         EXPECT_TRUE(Control(*box, L"Static", expected).has_value()) << "message text";
         if (!screenshot.empty()) automation::SaveScreenshot(box->hwnd, ScreenshotPath(screenshot));
         const auto ok = automation::FindControl(*box, L"Button", L"OK");
@@ -571,22 +600,6 @@ FILETIME LastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
     return data.ftLastWriteTime;
-}
-
-// Whether a button's caption fits inside it, in the font of message boxes.
-bool CaptionFits(const automation::ControlInfo& button) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return false;
-    const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
-    const HDC dc = GetDC(nullptr);
-    const HGDIOBJ previous = SelectObject(dc, font);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, button.text.c_str(), static_cast<int>(button.text.size()), &size);
-    SelectObject(dc, previous);
-    ReleaseDC(nullptr, dc);
-    DeleteObject(font);
-    return size.cx > 0 && size.cx + 8 <= button.rect.right - button.rect.left;
 }
 
 bool Holds(const std::vector<std::wstring>& names, const std::wstring& name) {
