@@ -23,6 +23,31 @@ BOOL CALLBACK DestroyThreadWindow(HWND window, LPARAM) {
 // like the rest of the program. Read by the hook while the box comes up.
 std::vector<std::pair<int, std::wstring>> buttonTexts;
 
+// How wide a text is in a font, on the window's screen; 0 when it cannot be measured.
+LONG TextWidth(HWND window, HGDIOBJ font, const wchar_t* text, int length) noexcept {
+    const HDC dc = GetDC(window);
+    if (dc == nullptr) return 0;
+    const HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size{};
+    if (!GetTextExtentPoint32W(dc, text, length, &size)) size.cx = 0;
+    SelectObject(dc, previous);
+    ReleaseDC(window, dc);
+    return size.cx;
+}
+
+// Makes the box wider by grow, as far as the work area allows, keeping its
+// middle where it was; returns how much wider it became.
+LONG Widen(HWND box, LONG grow) noexcept {
+    RECT screen;
+    RECT frame;
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0) || !GetWindowRect(box, &frame)) return 0;
+    grow = std::min(grow, (screen.right - screen.left) - (frame.right - frame.left));
+    if (grow <= 0) return 0;
+    SetWindowPos(box, nullptr, std::max(screen.left, frame.left - grow / 2), frame.top,
+                 frame.right - frame.left + grow, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return grow;
+}
+
 // Windows sized the buttons for its own captions, which may be shorter
 // ("Retry" against "Tentar de novo"): every button gets the width of the
 // widest caption, the row stays centred, and the box grows if the row would
@@ -50,18 +75,14 @@ void FitButtons(HWND box) noexcept {
 
     const LONG height = places[0].bottom - places[0].top;
     LONG width = places[0].right - places[0].left;
-    const HDC dc = GetDC(box);
-    if (dc == nullptr) return;
-    const HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(buttons[0], WM_GETFONT, 0, 0)));
+    const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(buttons[0], WM_GETFONT, 0, 0));
     for (std::size_t i = 0; i < count; ++i) {
         wchar_t caption[64];
-        SIZE size{};
         const int length = GetWindowTextW(buttons[i], caption, 64);
+        const LONG captionWidth = TextWidth(box, font, caption, length);
         // Half the button's height of room on either side of the caption.
-        if (GetTextExtentPoint32W(dc, caption, length, &size)) width = std::max(width, size.cx + height);
+        if (captionWidth > 0) width = std::max(width, captionWidth + height);
     }
-    SelectObject(dc, font);
-    ReleaseDC(box, dc);
     if (width == places[0].right - places[0].left) return;
 
     const LONG left = places[order[0]].left;
@@ -69,14 +90,7 @@ void FitButtons(HWND box) noexcept {
     const LONG row = static_cast<LONG>(count) * width + static_cast<LONG>(count - 1) * gap;
     RECT client;
     GetClientRect(box, &client);
-    const LONG grow = std::max(0L, row + 2 * left - client.right);
-    if (grow > 0) {
-        RECT frame;
-        GetWindowRect(box, &frame);
-        SetWindowPos(box, nullptr, frame.left - grow / 2, frame.top, frame.right - frame.left + grow,
-                     frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        client.right += grow;
-    }
+    client.right += Widen(box, row + 2 * left - client.right);
     LONG x = (client.right - row) / 2;
     for (std::size_t i = 0; i < count; ++i) {
         SetWindowPos(buttons[order[i]], nullptr, x, places[order[i]].top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -93,32 +107,19 @@ void FitTitle(HWND box) noexcept {
     const int length = GetWindowTextW(box, title, 128);
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    RECT screen;
-    if (length == 0 || !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0) ||
-        !SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0)) {
-        return;
-    }
+    if (length == 0 || !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) return;
     const GdiObject font(CreateFontIndirectW(&metrics.lfCaptionFont));
-    const HDC dc = GetDC(box);
-    if (!font || dc == nullptr) return;
-    const HGDIOBJ previous = SelectObject(dc, font.Get());
-    SIZE size{};
-    const BOOL measured = GetTextExtentPoint32W(dc, title, length, &size);
-    SelectObject(dc, previous);
-    ReleaseDC(box, dc);
-    if (!measured) return;
+    const LONG titleWidth = font ? TextWidth(box, font.Get(), title, length) : 0;
+    if (titleWidth == 0) return;
 
     RECT frame;
     RECT client;
     GetWindowRect(box, &frame);
     GetClientRect(box, &client);
     // The borders, the close button, and a caption's height of room.
-    const LONG needed = size.cx + metrics.iCaptionWidth + metrics.iCaptionHeight + (frame.right - frame.left) - client.right;
-    const LONG grow = std::min(needed, screen.right - screen.left) - (frame.right - frame.left);
-    if (grow <= 0) return;
-    const LONG left = std::max(screen.left, frame.left - grow / 2);
-    SetWindowPos(box, nullptr, left, frame.top, frame.right - frame.left + grow, frame.bottom - frame.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    const LONG needed = titleWidth + metrics.iCaptionWidth + metrics.iCaptionHeight + (frame.right - frame.left) - client.right;
+    const LONG grow = Widen(box, needed - (frame.right - frame.left));
+    if (grow == 0) return;
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         RECT place;
         GetWindowRect(child, &place);

@@ -21,7 +21,7 @@ export LC_ALL=C
 . "$here/../support/check.sh"
 unset DISPLAY
 . "$here/../../scripts/wine-env.sh"
-wine_env_start "$build_dir/restart" || { echo "restart_test: its Wine prefix is not ready"; exit 1; }
+wine_env_start "$build_dir/restart" || give_up "its Wine prefix is not ready"
 drive_c=$WINEPREFIX/drive_c
 
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
@@ -39,7 +39,7 @@ clean_up() {
 trap 'clean_up; wine_env_stop' EXIT
 clean_up
 # clean_up ended every program of the prefix, the desktop's holder too.
-wine_env_hold_desktop || { echo "restart_test: the desktop of its prefix is not held"; exit 1; }
+wine_env_hold_desktop || give_up "the desktop of its prefix is not held"
 
 mkdir -p "$proof" "$downloads"
 cp "$engine_v1" "$proof/QUENDOR.DLL"

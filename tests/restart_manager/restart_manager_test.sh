@@ -24,7 +24,7 @@ export LC_ALL=C
 . "$here/../support/check.sh"
 unset DISPLAY
 . "$here/../../scripts/wine-env.sh"
-wine_env_start "$build_dir/restart-manager" || { echo "restart_manager_test: its Wine prefix is not ready"; exit 1; }
+wine_env_start "$build_dir/restart-manager" || give_up "its Wine prefix is not ready"
 drive_c=$WINEPREFIX/drive_c
 system32=$drive_c/windows/system32
 
@@ -46,7 +46,7 @@ clean_up() {
 trap 'clean_up; wine_env_stop' EXIT
 clean_up
 # clean_up ended every program of the prefix, the desktop's holder too.
-wine_env_hold_desktop || { echo "restart_manager_test: the desktop of its prefix is not held"; exit 1; }
+wine_env_hold_desktop || give_up "the desktop of its prefix is not held"
 
 cp "$stand_in" "$system32/rstrtmgr.dll"
 wine reg add 'HKCU\Software\Wine\DllOverrides' /v rstrtmgr /d native /f >/dev/null 2>&1

@@ -18,7 +18,6 @@ build_dir=$(realpath "$2")
 export LC_ALL=C
 
 . "$here/../support/check.sh"
-give_up() { echo "wow64_test: $*"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
 
 [ -f "$program" ] || give_up "$1 not found: build first"
 
