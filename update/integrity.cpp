@@ -9,6 +9,7 @@
 #include "host/log.h"
 #include "host/system_dlls.h"
 #include "runtime/handles.h"
+#include "runtime/paths.h"
 #include "runtime/strings.h"
 
 namespace runtime {
@@ -26,7 +27,7 @@ namespace {
     Raise(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kFileNotFound : kPathFileAccessError);
 }
 
-std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+std::wstring NameOf(const std::wstring& path) { return path.substr(FolderPrefix(path).size()); }
 
 bool IsEngine(const std::wstring& name) {
     const std::wstring lower = LCase(name);
