@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr runtime::FontSpec kProductFont{L"Arial Black", 24.0f, true};
-using Sizing = runtime::Label::Sizing;
+constexpr forms::FontSpec kProductFont{L"Arial Black", 24.0f, true};
+using Sizing = forms::Label::Sizing;
 
 }  // namespace
 
@@ -19,11 +19,11 @@ frmWelcome& frmWelcome::Instance() {
 
 // Controls are declared in tab order: the two buttons first, then the labels.
 frmWelcome::frmWelcome()
-    : Form(runtime::FormLayout{6435, 3255, IDR_WELCOME_PICTURE, IDI_PROGRAM, true}),
-      cmdOK(*this, {1470, 2655, 1440, 420}, runtime::kDefaultFont, [this] { cmdOK_Click(); }),
-      cmdExit(*this, {3705, 2655, 1440, 420}, runtime::kDefaultFont, [this] { cmdExit_Click(); }),
-      lblWelcome(*this, {960, 600, 3840, 195}, runtime::kDefaultFont, Sizing::kAutoSizeWrap),
-      lblRunning(*this, {435, 1635, 5535, 195}, runtime::kDefaultFont, Sizing::kAutoSizeWrap),
+    : Form(forms::FormLayout{6435, 3255, IDR_WELCOME_PICTURE, IDI_PROGRAM, true}),
+      cmdOK(*this, {1470, 2655, 1440, 420}, forms::kDefaultFont, [this] { cmdOK_Click(); }),
+      cmdExit(*this, {3705, 2655, 1440, 420}, forms::kDefaultFont, [this] { cmdExit_Click(); }),
+      lblWelcome(*this, {960, 600, 3840, 195}, forms::kDefaultFont, Sizing::kAutoSizeWrap),
+      lblRunning(*this, {435, 1635, 5535, 195}, forms::kDefaultFont, Sizing::kAutoSizeWrap),
       lblTexto2(*this, {4080, 720, 2295, 615}, kProductFont, Sizing::kFixed),
       imgWelcome(*this, {240, 450, 480, 480}, IDI_PROGRAM) {
     SetDefaultButton(cmdOK);
@@ -31,7 +31,7 @@ frmWelcome::frmWelcome()
 }
 
 void frmWelcome::Form_Load() {
-    runtime::CenterForm(*this);
+    forms::CenterForm(*this);
     Instance().SetCaption(runtime::LoadResString(IDS_TITLE));
     lblWelcome.SetCaption(runtime::LoadResString(IDS_WELCOME));
     lblRunning.SetCaption(runtime::LoadResString(IDS_RUNNING));
@@ -46,4 +46,4 @@ void frmWelcome::cmdOK_Click() {
     FrmInstalador::Instance().Show();
 }
 
-void frmWelcome::cmdExit_Click() { runtime::End(runtime::kExitCancelled); }
+void frmWelcome::cmdExit_Click() { host::End(host::kExitCancelled); }

@@ -3,17 +3,17 @@
 
 #include "forms/form.h"
 
-class frmWelcome final : public runtime::Form {
+class frmWelcome final : public forms::Form {
 public:
     // The program-wide instance, created on first use.
     static frmWelcome& Instance();
 
-    runtime::Button cmdOK;
-    runtime::Button cmdExit;
-    runtime::Label lblWelcome;
-    runtime::Label lblRunning;
-    runtime::Label lblTexto2;
-    runtime::Image imgWelcome;
+    forms::Button cmdOK;
+    forms::Button cmdExit;
+    forms::Label lblWelcome;
+    forms::Label lblRunning;
+    forms::Label lblTexto2;
+    forms::Image imgWelcome;
 
 private:
     frmWelcome();

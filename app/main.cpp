@@ -21,15 +21,15 @@
 // of a run-time error, which a deployment takes as a failure, rather than
 // through abort().
 namespace __gnu_cxx {
-void __verbose_terminate_handler() { ExitProcess(runtime::kExitRuntimeError); }
+void __verbose_terminate_handler() { ExitProcess(host::kExitRuntimeError); }
 }  // namespace __gnu_cxx
 
 namespace {
 
-const wchar_t* ModeName(runtime::RunMode mode) {
+const wchar_t* ModeName(host::RunMode mode) {
     switch (mode) {
-    case runtime::RunMode::kSilent: return L"silencioso";
-    case runtime::RunMode::kPassive: return L"s\u00F3 progreso";
+    case host::RunMode::kSilent: return L"silencioso";
+    case host::RunMode::kPassive: return L"s\u00F3 progreso";
     default: return L"interactivo";
     }
 }
@@ -39,8 +39,8 @@ const wchar_t* ModeName(runtime::RunMode mode) {
 // the log, one line of the log for each of the text's lines.
 void ShowHelp() {
     const std::wstring help = runtime::LoadResString(IDS_HELP);
-    if (runtime::CurrentRunMode() == runtime::RunMode::kInteractive && runtime::PersonCanSee()) {
-        runtime::CurrentHost().MsgBox(help, runtime::kInformation, runtime::LoadResString(IDS_TITLE));
+    if (host::CurrentRunMode() == host::RunMode::kInteractive && host::PersonCanSee()) {
+        host::CurrentHost().MsgBox(help, host::kInformation, runtime::LoadResString(IDS_TITLE));
         return;
     }
     for (std::size_t start = 0; start < help.size();) {
@@ -48,66 +48,67 @@ void ShowHelp() {
         if (end == std::wstring::npos) end = help.size();
         std::wstring line = help.substr(start, end - start);
         std::ranges::replace(line, L'\t', L' ');
-        if (!line.empty()) runtime::Log(L"Axuda: " + line);
+        if (!line.empty()) host::Log(L"Axuda: " + line);
         start = end + 1;
     }
 }
 
 // Everything before the first window: the command line, the log, the other
 // copy. Ends the program unless a person is to be greeted.
-void Start(const runtime::CommandLine& command) {
+void Start(const host::CommandLine& command) {
     // /LOG alone never stops the run; a file the administrator named must be usable.
     if (command.log && command.logFile.empty()) {
-        runtime::OpenDefaultLog();
+        host::OpenDefaultLog();
         // The run goes on without a log: only its event can say so.
-        if (!runtime::LogIsOpen()) {
-            runtime::NoteForEvent(L"Sen ficheiro de rexistro: non se puido abrir ning\u00FAn dos nomes de /LOG no cartafol temporal");
+        if (!host::LogIsOpen()) {
+            host::NoteForEvent(
+                L"Sen ficheiro de rexistro: non se puido abrir ning\u00FAn dos nomes de /LOG no cartafol temporal");
         }
     }
-    const bool logOpen = !command.log || command.logFile.empty() || runtime::OpenLog(command.logFile);
-    runtime::LogRunStart(ModeName(command.mode), runtime::AppPath());
+    const bool logOpen = !command.log || command.logFile.empty() || host::OpenLog(command.logFile);
+    host::LogRunStart(ModeName(command.mode), host::AppPath());
     for (const std::wstring& ignored : command.ignored) {
-        runtime::Log(L"Sen efecto: " + ignored + L" (o programa nunca reinicia o ordenador nin pecha programas)");
+        host::Log(L"Sen efecto: " + ignored + L" (o programa nunca reinicia o ordenador nin pecha programas)");
     }
-    if (!command.invalid.empty()) runtime::Log(L"Argumento non v\u00E1lido: " + command.invalid);
+    if (!command.invalid.empty()) host::Log(L"Argumento non v\u00E1lido: " + command.invalid);
     // A run that no person can see (a service, a startup script without /S)
     // would wait for ever on the first window: it cannot be carried out.
-    if (command.mode == runtime::RunMode::kInteractive && !runtime::PersonCanSee()) {
-        runtime::Log(L"Ningu\u00E9n pode ver as xanelas do programa: sen /S nin /passive non se pode executar");
-        runtime::End(runtime::kExitInvalidCommandLine);
+    if (command.mode == host::RunMode::kInteractive && !host::PersonCanSee()) {
+        host::Log(L"Ningu\u00E9n pode ver as xanelas do programa: sen /S nin /passive non se pode executar");
+        host::End(host::kExitInvalidCommandLine);
     }
     if (!command.invalid.empty() || !logOpen) {
         // The box waits for someone to close it: only for a person, never for
         // a line that a script may have meant to be unattended.
-        if (command.mode == runtime::RunMode::kInteractive && !command.namesUnattended) ShowHelp();
-        runtime::End(runtime::kExitInvalidCommandLine);
+        if (command.mode == host::RunMode::kInteractive && !command.namesUnattended) ShowHelp();
+        host::End(host::kExitInvalidCommandLine);
     }
     if (command.help) {
         ShowHelp();
         // Nothing was done, which is all that was asked: the last line says
         // so, rather than what 0 tells of an update.
-        runtime::LogRunEnd(runtime::kExitUpdated, L"s\u00F3 se pediu a axuda; non se fixo nada");
-        runtime::CurrentHost().End(runtime::kExitUpdated);
+        host::LogRunEnd(host::kExitUpdated, L"s\u00F3 se pediu a axuda; non se fixo nada");
+        host::CurrentHost().End(host::kExitUpdated);
     }
     // Held to the end of the program.
-    static const runtime::SingleInstance instance;
+    static const host::SingleInstance instance;
     if (!instance.First()) {
         // A copy running unseen, or as another user, has nothing to bring forward: a person is told.
-        if (command.mode == runtime::RunMode::kInteractive && !runtime::BringRunningCopyToFront()) {
-            runtime::MsgBox(runtime::LoadResString(IDS_ALREADY_RUNNING), runtime::kInformation,
-                            runtime::LoadResString(IDS_TITLE));
+        if (command.mode == host::RunMode::kInteractive && !host::BringRunningCopyToFront()) {
+            host::MsgBox(runtime::LoadResString(IDS_ALREADY_RUNNING), host::kInformation,
+                         runtime::LoadResString(IDS_TITLE));
         }
-        runtime::End(runtime::kExitAlreadyRunning);
+        host::End(host::kExitAlreadyRunning);
     }
     // A silent run draws nothing: neither the common controls nor the
     // picture loader are needed.
-    if (runtime::ShowsWindows()) {
+    if (host::ShowsWindows()) {
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-        runtime::dll::InitCommonControlsEx(controls);
+        host::dll::InitCommonControlsEx(controls);
         // The pictures are decoded by the OLE picture loader.
-        runtime::dll::OleInitialize();
+        host::dll::OleInitialize();
     }
-    if (command.mode == runtime::RunMode::kInteractive) {
+    if (command.mode == host::RunMode::kInteractive) {
         frmWelcome::Instance().Show();
     } else {
         // Unattended, the update runs at once, as after "Seguinte", and ends the program.
@@ -123,11 +124,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // The program runs as administrator from a folder that may hold anything
     // a download folder holds, QUENDOR.DLL included.
-    runtime::RestrictDllSearch();
-    const runtime::CommandLine command = runtime::ParseCommandLine(GetCommandLineW());
-    runtime::SetRunMode(command.mode);
+    host::RestrictDllSearch();
+    const host::CommandLine command = host::ParseCommandLine(GetCommandLineW());
+    host::SetRunMode(command.mode);
     // A run without switches is a person's, and leaves no event.
-    runtime::SetRunEventWanted(runtime::SplitCommandLine(GetCommandLineW()).size() > 1);
-    runtime::RunHandler([&] { Start(command); });
-    runtime::End(runtime::RunMessageLoop());
+    host::SetRunEventWanted(host::SplitCommandLine(GetCommandLineW()).size() > 1);
+    host::RunHandler([&] { Start(command); });
+    host::End(forms::RunMessageLoop());
 }

@@ -17,7 +17,7 @@
 #include "bench/shared_dll_names.h"
 #include "bench/stopwatch.h"
 #include "resources/resource.h"
-#include "update/files.h"
+#include "update/rules.h"
 #include "forms/message_loop.h"
 #include "host/system_dlls.h"
 #include "tests/support/shared_dlls_sandbox.h"
@@ -88,8 +88,8 @@ int InstallBenchmark() {
         Registro::BuscarEnColeccion(list, L"microsoft shared", found);
         const double searchSeconds = search.Seconds();
         Stopwatch replace;
-        runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", proof + L"\\QUENDOR.DLL"},
-                                       {source / L"QUENDOR.LEX", proof + L"\\QUENDOR.LEX"}});
+        update::ReplaceFilesTogether(
+            {{source / L"QUENDOR.DLL", proof + L"\\QUENDOR.DLL"}, {source / L"QUENDOR.LEX", proof + L"\\QUENDOR.LEX"}});
         const double replaceSeconds = replace.Seconds();
         BarForm form;
         form.Show();
@@ -126,8 +126,8 @@ int InstallBenchmark() {
 
     const double megabytes = static_cast<double>(lexicon.size() + 300 * 1024) / (1024.0 * 1024.0);
     Stopwatch replace;
-    runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", proof + L"\\QUENDOR.DLL"},
-                                   {source / L"QUENDOR.LEX", proof + L"\\QUENDOR.LEX"}});
+    update::ReplaceFilesTogether(
+        {{source / L"QUENDOR.DLL", proof + L"\\QUENDOR.DLL"}, {source / L"QUENDOR.LEX", proof + L"\\QUENDOR.LEX"}});
     const double replaceSeconds = replace.Seconds();
     Stopwatch copy;
     CopyFileW((source / L"QUENDOR.DLL").c_str(), (proof + L"\\QUENDOR.DLL").c_str(), FALSE);
@@ -142,6 +142,6 @@ int InstallBenchmark() {
 
 int main() {
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    runtime::dll::InitCommonControlsEx(controls);
+    host::dll::InitCommonControlsEx(controls);
     return ProgressBenchmark() | InstallBenchmark();
 }

@@ -11,7 +11,7 @@
 #include "host/host.h"
 #include "host/single_instance.h"
 
-namespace runtime {
+namespace forms {
 
 namespace {
 
@@ -29,21 +29,21 @@ void RegisterFormClass(WNDPROC windowProc) {
         windowClass.lpfnWndProc = windowProc;
         windowClass.hInstance = Instance();
         windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.lpszClassName = kWindowClassName;
+        windowClass.lpszClassName = host::kWindowClassName;
         return RegisterClassExW(&windowClass) != 0;
     }();
-    if (!registered) Raise(kOutOfMemory);
+    if (!registered) runtime::Raise(runtime::kOutOfMemory);
 }
 
-Icon LoadProgramIcon(int id, int size) {
-    return Icon(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0)));
+runtime::Icon LoadProgramIcon(int id, int size) {
+    return runtime::Icon(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0)));
 }
 
 HWND CreateChild(const wchar_t* windowClass, const wchar_t* text, DWORD style, const RECT& place, HWND parent, int id) {
     const HWND child = CreateWindowExW(0, windowClass, text, WS_CHILD | style, place.left, place.top,
                                        place.right - place.left, place.bottom - place.top, parent,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-    if (child == nullptr) Raise(kOutOfMemory);
+    if (child == nullptr) runtime::Raise(runtime::kOutOfMemory);
     return child;
 }
 
@@ -163,9 +163,9 @@ HFONT Form::Font(const FontSpec& kind) {
         }
     }
     const int height = -static_cast<int>(std::lround(static_cast<double>(kind.points) * ScreenDpi() / 72.0));
-    GdiObject font(CreateFontW(height, 0, 0, 0, kind.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, FaceAtScreenDpi(kind.face)));
+    runtime::GdiObject font(CreateFontW(height, 0, 0, 0, kind.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                        DEFAULT_PITCH | FF_DONTCARE, FaceAtScreenDpi(kind.face)));
     const HFONT handle = static_cast<HFONT>(font.Get());
     fonts_.push_back(CachedFont{kind, std::move(font)});
     return handle;
@@ -176,14 +176,15 @@ void Form::Load() {
     RegisterFormClass(&Form::WindowProc);
     // A silent run makes the window, which hears of the session's end, but
     // never shows it: no picture to decode, no icons, no controls.
-    const bool shown = ShowsWindows();
+    const bool shown = host::ShowsWindows();
     if (shown && !picture_.Brush()) picture_ = Picture::FromJpegResource(layout_.pictureId);
 
     RECT outer{0, 0, TwipsToPixels(layout_.clientWidth), TwipsToPixels(layout_.clientHeight)};
     AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
-    const HWND window = CreateWindowExW(kFormExStyle, kWindowClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
-                                        outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
-    if (window == nullptr) Raise(kOutOfMemory);
+    const HWND window =
+        CreateWindowExW(kFormExStyle, host::kWindowClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
+                        outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
+    if (window == nullptr) runtime::Raise(runtime::kOutOfMemory);
 
     if (shown) {
         bigIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXICON));
@@ -202,7 +203,7 @@ void Form::Load() {
 
 void Form::Show() {
     const HWND window = EnsureLoaded();
-    if (!ShowsWindows()) return;
+    if (!host::ShowsWindows()) return;
     ShowWindow(window, SW_SHOW);
     // Painted now: the work that may follow keeps the message loop waiting.
     UpdateWindow(window);
@@ -274,7 +275,7 @@ LRESULT CALLBACK Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (form == nullptr) return DefWindowProcW(window, message, wParam, lParam);
     LRESULT result = 0;
-    RunHandler([&] { result = form->HandleMessage(message, wParam, lParam); });
+    host::RunHandler([&] { result = form->HandleMessage(message, wParam, lParam); });
     return result;
 }
 
@@ -324,9 +325,9 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         // Windows may end the process at any moment once this returns. Before
         // the first file is touched the program stops here, touching nothing;
         // after that it goes on, as the files are replaced without yielding.
-        if (wParam != FALSE && !ReplacementStarted()) {
-            Log(L"A sesi\u00F3n de Windows remata: non se cambiou nada");
-            End(kExitCancelled);
+        if (wParam != FALSE && !host::ReplacementStarted()) {
+            host::Log(L"A sesi\u00F3n de Windows remata: non se cambiou nada");
+            host::End(host::kExitCancelled);
         }
         return 0;
     case WM_NCDESTROY: {
@@ -381,4 +382,4 @@ void CenterForm(Form& form) {
     form.Move(static_cast<float>(left), static_cast<float>(top));
 }
 
-}  // namespace runtime
+}  // namespace forms

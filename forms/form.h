@@ -13,7 +13,7 @@
 #include "forms/picture.h"
 #include "runtime/handles.h"
 
-namespace runtime {
+namespace forms {
 
 struct FontSpec {
     const wchar_t* face;
@@ -107,7 +107,7 @@ private:
     HWND Create(HWND parent, int id) override;
 
     int iconId_;
-    Icon icon_;
+    runtime::Icon icon_;
 };
 
 struct FormLayout {
@@ -174,11 +174,11 @@ private:
     Button* defaultButton_ = nullptr;
     Button* cancelButton_ = nullptr;
     Picture picture_;
-    Icon bigIcon_;
-    Icon smallIcon_;
+    runtime::Icon bigIcon_;
+    runtime::Icon smallIcon_;
     struct CachedFont {
         FontSpec kind;
-        GdiObject font;
+        runtime::GdiObject font;
     };
     std::vector<CachedFont> fonts_;
 };
@@ -186,4 +186,4 @@ private:
 // Moves a window to the middle of the screen, keeping its size.
 void CenterForm(Form& form);
 
-}  // namespace runtime
+}  // namespace forms

@@ -2,7 +2,7 @@
 
 #include "host/exit_codes.h"
 
-namespace runtime {
+namespace forms {
 
 namespace {
 
@@ -47,7 +47,7 @@ int RunMessageLoop() {
         if (got == 0 || got == -1) break;
         DispatchProgramMessage(message);
     }
-    return kExitCancelled;
+    return host::kExitCancelled;
 }
 
 void DoEvents() {
@@ -70,4 +70,4 @@ void DoEvents() {
     }
 }
 
-}  // namespace runtime
+}  // namespace forms

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace runtime {
+namespace forms {
 
 // Handles the window messages that are waiting, then returns. The queue is
 // looked at no more often than every 10 ms. A quit request found there ends
@@ -24,4 +24,4 @@ int LoadedWindowCount() noexcept;
 // (Tab, Enter, Esc) for the program's windows.
 void DispatchProgramMessage(MSG& message);
 
-}  // namespace runtime
+}  // namespace forms

@@ -10,7 +10,7 @@
 #include "runtime/error.h"
 #include "runtime/handles.h"
 
-namespace runtime {
+namespace forms {
 
 namespace {
 
@@ -55,20 +55,20 @@ void LoadOlePicture(int id, ComPtr<IPicture>& picture) {
     const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));  // RT_RCDATA
     const HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr) Raise(kResourceNotFound);
+    if (bytes == nullptr) runtime::Raise(runtime::kResourceNotFound);
     const DWORD size = SizeofResource(module, found);
 
     // The loader reads from a stream, which owns its own copy of the bytes.
-    GlobalMemory copy(GlobalAlloc(GMEM_MOVEABLE, size));
-    if (!copy) Raise(kOutOfMemory);
+    runtime::GlobalMemory copy(GlobalAlloc(GMEM_MOVEABLE, size));
+    if (!copy) runtime::Raise(runtime::kOutOfMemory);
     std::memcpy(GlobalLock(copy.Get()), bytes, size);
     GlobalUnlock(copy.Get());
     ComPtr<IStream> stream;
-    if (FAILED(dll::CreateStreamOnHGlobal(copy.Get(), TRUE, &stream.p))) Raise(kOutOfMemory);
+    if (FAILED(host::dll::CreateStreamOnHGlobal(copy.Get(), TRUE, &stream.p))) runtime::Raise(runtime::kOutOfMemory);
     copy.Release();
-    if (FAILED(dll::OleLoadPicture(stream.p, static_cast<LONG>(size), FALSE, IID_IPicture,
-                                   reinterpret_cast<void**>(&picture.p)))) {
-        Raise(kInvalidPicture);
+    if (FAILED(host::dll::OleLoadPicture(stream.p, static_cast<LONG>(size), FALSE, IID_IPicture,
+                                         reinterpret_cast<void**>(&picture.p)))) {
+        runtime::Raise(kInvalidPicture);
     }
 }
 
@@ -87,7 +87,7 @@ Picture Picture::FromJpegResource(int id) {
     BITMAP decoded{};
     picture.p->get_Handle(&handle);
     if (GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(handle)), sizeof decoded, &decoded) == 0) {
-        Raise(kInvalidPicture);
+        runtime::Raise(kInvalidPicture);
     }
     const int nativeWidth = decoded.bmWidth;
     const int nativeHeight = decoded.bmHeight;
@@ -99,7 +99,7 @@ Picture Picture::FromJpegResource(int id) {
     result.bitmap_.Reset(CreateDib(screen, width, height));
     if (!result.bitmap_) {
         ReleaseDC(nullptr, screen);
-        Raise(kOutOfMemory);
+        runtime::Raise(runtime::kOutOfMemory);
     }
     {
         MemoryDc target(screen);
@@ -109,7 +109,7 @@ Picture Picture::FromJpegResource(int id) {
                               nullptr);
         } else {
             // Scaled once, smoothly, from a copy at the picture's own size.
-            GdiObject native(CreateDib(screen, nativeWidth, nativeHeight));
+            runtime::GdiObject native(CreateDib(screen, nativeWidth, nativeHeight));
             MemoryDc source(screen);
             source.Select(native.Get());
             picture.p->Render(source.dc, 0, 0, nativeWidth, nativeHeight, 0, himetricHeight, himetricWidth,
@@ -125,4 +125,4 @@ Picture Picture::FromJpegResource(int id) {
     return result;
 }
 
-}  // namespace runtime
+}  // namespace forms

@@ -6,7 +6,7 @@
 
 #include "runtime/handles.h"
 
-namespace runtime {
+namespace forms {
 
 class Picture {
 public:
@@ -20,9 +20,9 @@ public:
     SIZE Size() const { return size_; }
 
 private:
-    GdiObject bitmap_;
-    GdiObject brush_;
+    runtime::GdiObject bitmap_;
+    runtime::GdiObject brush_;
     SIZE size_{};
 };
 
-}  // namespace runtime
+}  // namespace forms

@@ -7,7 +7,7 @@
 
 #include "runtime/error.h"
 
-namespace runtime {
+namespace forms {
 
 ProgressBar::ProgressBar(Form& form, TwipsRect place) : Control(form, place) {
     const RECT pixels = PixelRect();
@@ -20,7 +20,7 @@ HWND ProgressBar::Create(HWND parent, int id) {
                                      place.right - place.left, place.bottom - place.top, parent,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
                                      nullptr);
-    if (bar == nullptr) Raise(kOutOfMemory);
+    if (bar == nullptr) runtime::Raise(runtime::kOutOfMemory);
     SendMessageW(bar, PBM_SETRANGE32, 0, steps_);
     shown_ = Position();
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(shown_), 0);
@@ -31,7 +31,7 @@ void ProgressBar::SetMin(float min) { SetRange(min, max_); }
 void ProgressBar::SetMax(float max) { SetRange(min_, max); }
 
 void ProgressBar::SetRange(float min, float max) {
-    if (!std::isfinite(min) || !std::isfinite(max) || !(min < max)) Raise(kInvalidPropertyValue);
+    if (!std::isfinite(min) || !std::isfinite(max) || !(min < max)) runtime::Raise(runtime::kInvalidPropertyValue);
     min_ = min;
     max_ = max;
     value_ = std::clamp(value_, min_, max_);
@@ -39,7 +39,7 @@ void ProgressBar::SetRange(float min, float max) {
 }
 
 void ProgressBar::SetValue(float value) {
-    if (!(value >= min_ && value <= max_)) Raise(kInvalidPropertyValue);
+    if (!(value >= min_ && value <= max_)) runtime::Raise(runtime::kInvalidPropertyValue);
     value_ = value;
     Show();
 }
@@ -65,4 +65,4 @@ void ProgressBar::Show() {
     SendMessageW(Hwnd(), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-}  // namespace runtime
+}  // namespace forms

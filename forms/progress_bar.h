@@ -17,7 +17,7 @@
 
 #include "forms/form.h"
 
-namespace runtime {
+namespace forms {
 
 // The three properties of a progress bar, as the code that drives one sees them.
 class ProgressBarProperties {
@@ -63,4 +63,4 @@ private:
     static constexpr unsigned long kFrameMilliseconds = 16;
 };
 
-}  // namespace runtime
+}  // namespace forms

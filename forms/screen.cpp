@@ -6,7 +6,7 @@
 
 #include "runtime/checked.h"
 
-namespace runtime {
+namespace forms {
 
 int ScreenDpi() {
     static const int dpi = [] {
@@ -26,8 +26,8 @@ float Screen::Width() { return PixelsToTwips(GetSystemMetrics(SM_CXSCREEN)); }
 float Screen::Height() { return PixelsToTwips(GetSystemMetrics(SM_CYSCREEN)); }
 
 std::int32_t CenteredOffset(float screenSize, float windowSize) {
-    const float difference = CheckedFloat(static_cast<double>(screenSize) - static_cast<double>(windowSize));
-    return ToLong(difference) / 2;
+    const float difference = runtime::CheckedFloat(static_cast<double>(screenSize) - static_cast<double>(windowSize));
+    return runtime::ToLong(difference) / 2;
 }
 
-}  // namespace runtime
+}  // namespace forms

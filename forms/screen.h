@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace runtime {
+namespace forms {
 
 // The system's dots per inch, read once.
 int ScreenDpi();
@@ -22,4 +22,4 @@ float Height();
 // a whole number (halves to even), then halved toward zero.
 std::int32_t CenteredOffset(float screenSize, float windowSize);
 
-}  // namespace runtime
+}  // namespace forms

@@ -4,7 +4,7 @@
 
 #include "runtime/strings.h"
 
-namespace runtime {
+namespace host {
 
 namespace {
 
@@ -72,7 +72,7 @@ CommandLine ParseCommandLine(std::wstring_view commandLine) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
         const bool isSwitch = argument.size() > 1 && (argument[0] == L'/' || argument[0] == L'-');
-        const std::wstring name = isSwitch ? LCase(std::wstring_view(argument).substr(1)) : std::wstring();
+        const std::wstring name = isSwitch ? runtime::LCase(std::wstring_view(argument).substr(1)) : std::wstring();
         if (OneOf(name, {L"s", L"verysilent", L"quiet", L"q", L"qn", L"qn+"})) {
             silent = true;
         } else if (OneOf(name, {L"silent", L"passive", L"qb", L"qb-", L"qb!", L"qb!-", L"qr"})) {
@@ -99,7 +99,7 @@ CommandLine ParseCommandLine(std::wstring_view commandLine) {
 
 bool NamesUnattendedSwitch(std::wstring_view commandLine) {
     std::wstring name;
-    const std::wstring rest = LCase(commandLine.substr(SkipProgramName(commandLine, name)));
+    const std::wstring rest = runtime::LCase(commandLine.substr(SkipProgramName(commandLine, name)));
     for (std::size_t at = 0; at < rest.size(); ++at) {
         if (rest[at] != L'/' && rest[at] != L'-') continue;
         const std::wstring_view after = std::wstring_view(rest).substr(at + 1);
@@ -111,4 +111,4 @@ bool NamesUnattendedSwitch(std::wstring_view commandLine) {
     return false;
 }
 
-}  // namespace runtime
+}  // namespace host

@@ -8,7 +8,7 @@
 
 #include "host/host.h"
 
-namespace runtime {
+namespace host {
 
 struct CommandLine {
     RunMode mode = RunMode::kInteractive;
@@ -49,4 +49,4 @@ CommandLine ParseCommandLine(std::wstring_view commandLine);
 // from switches split out cleanly; this tells that a script may have meant one.
 bool NamesUnattendedSwitch(std::wstring_view commandLine);
 
-}  // namespace runtime
+}  // namespace host

@@ -7,7 +7,7 @@
 #include "host/log.h"
 #include "runtime/handles.h"
 
-namespace runtime {
+namespace host {
 
 namespace {
 
@@ -36,7 +36,7 @@ void RegisterSourceWhereMissing() {
     }
     if (!RunsAsAdministrator()) return;
     LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
-    const RegistryKey key(error == ERROR_SUCCESS ? opened : nullptr);
+    const runtime::RegistryKey key(error == ERROR_SUCCESS ? opened : nullptr);
     const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
     if (error == ERROR_SUCCESS) {
         error = RegSetValueExW(key.Get(), L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(kMessageFile),
@@ -93,7 +93,7 @@ void ReportRunEvent(int exitCode) noexcept {
     try {
         RegisterSourceWhereMissing();
         const RunEvent event = EventForRun(exitCode);
-        const UniqueHandle<EventSourceTraits> source(RegisterEventSourceW(nullptr, kEventSource));
+        const runtime::UniqueHandle<EventSourceTraits> source(RegisterEventSourceW(nullptr, kEventSource));
         const wchar_t* strings[] = {event.text.c_str()};
         if (!source || !ReportEventW(source.Get(), event.type, 0, event.id, nullptr, 1, 0, strings, nullptr)) {
             LogSystemError(L"Escribir o evento no rexistro de aplicaci\u00F3ns", GetLastError(), kEventSource);
@@ -103,4 +103,4 @@ void ReportRunEvent(int exitCode) noexcept {
     }
 }
 
-}  // namespace runtime
+}  // namespace host

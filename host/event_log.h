@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace runtime {
+namespace host {
 
 inline constexpr wchar_t kEventSource[] = L"Actualizador corrector galego";
 
@@ -29,4 +29,4 @@ void SetRunEventWanted(bool wanted) noexcept;
 // run is elevated and the source is missing. A failure only logs one line.
 void ReportRunEvent(int exitCode) noexcept;
 
-}  // namespace runtime
+}  // namespace host

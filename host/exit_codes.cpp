@@ -1,6 +1,6 @@
 #include "host/exit_codes.h"
 
-namespace runtime {
+namespace host {
 
 const wchar_t* ExitCodeMeaning(int exitCode) noexcept {
     switch (exitCode) {
@@ -19,4 +19,4 @@ const wchar_t* ExitCodeMeaning(int exitCode) noexcept {
     }
 }
 
-}  // namespace runtime
+}  // namespace host

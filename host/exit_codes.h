@@ -1,7 +1,7 @@
 // The program's exit codes and what each tells.
 #pragma once
 
-namespace runtime {
+namespace host {
 
 // The same in every mode: deployment scripts tell the outcomes apart by them.
 enum ExitCode : int {
@@ -26,4 +26,4 @@ enum ExitCode : int {
 // What an exit code tells, for the log.
 const wchar_t* ExitCodeMeaning(int exitCode) noexcept;
 
-}  // namespace runtime
+}  // namespace host

@@ -2,15 +2,14 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <utility>
 #include <vector>
 
+#include "host/message_box.h"
 #include "resources/resource.h"
-#include "runtime/handles.h"
 #include "runtime/resources.h"
+#include "runtime/strings.h"
 
-namespace runtime {
+namespace host {
 
 namespace {
 
@@ -19,148 +18,10 @@ BOOL CALLBACK DestroyThreadWindow(HWND window, LPARAM) {
     return TRUE;
 }
 
-// Windows writes a box's buttons in its own language; these are Galician,
-// like the rest of the program. Read by the hook while the box comes up.
-std::vector<std::pair<int, std::wstring>> buttonTexts;
-
-// How wide a text is in a font, on the window's screen; 0 when it cannot be measured.
-LONG TextWidth(HWND window, HGDIOBJ font, const wchar_t* text, int length) noexcept {
-    const HDC dc = GetDC(window);
-    if (dc == nullptr) return 0;
-    const HGDIOBJ previous = SelectObject(dc, font);
-    SIZE size{};
-    if (!GetTextExtentPoint32W(dc, text, length, &size)) size.cx = 0;
-    SelectObject(dc, previous);
-    ReleaseDC(window, dc);
-    return size.cx;
-}
-
-// Makes the box wider by grow, as far as the work area allows, keeping its
-// middle where it was; returns how much wider it became.
-LONG Widen(HWND box, LONG grow) noexcept {
-    RECT screen;
-    RECT frame;
-    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0) || !GetWindowRect(box, &frame)) return 0;
-    grow = std::min(grow, (screen.right - screen.left) - (frame.right - frame.left));
-    if (grow <= 0) return 0;
-    SetWindowPos(box, nullptr, std::max(screen.left, frame.left - grow / 2), frame.top,
-                 frame.right - frame.left + grow, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    return grow;
-}
-
-// Windows sized the buttons for its own captions, which may be shorter
-// ("Retry" against "Tentar de novo"): every button gets the width of the
-// widest caption, the row stays centred, and the box grows if the row would
-// not fit. Nothing here allocates: it runs inside a hook.
-void FitButtons(HWND box) noexcept {
-    constexpr std::size_t kMost = 8;  // a box has at most four
-    HWND buttons[kMost];
-    RECT places[kMost];
-    std::size_t count = 0;
-    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr && count < kMost; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[8];
-        // Some systems' boxes hold every kind of button and hide those not asked for.
-        if (!(GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE)) continue;
-        if (!GetClassNameW(child, className, 8) || lstrcmpiW(className, L"Button") != 0) continue;
-        buttons[count] = child;
-        GetWindowRect(child, &places[count]);
-        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&places[count]), 2);
-        ++count;
-    }
-    if (count == 0) return;
-    // Left to right, as they stand.
-    std::size_t order[kMost];
-    for (std::size_t i = 0; i < count; ++i) order[i] = i;
-    std::sort(order, order + count, [&](std::size_t a, std::size_t b) { return places[a].left < places[b].left; });
-
-    const LONG height = places[0].bottom - places[0].top;
-    LONG width = places[0].right - places[0].left;
-    const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(buttons[0], WM_GETFONT, 0, 0));
-    for (std::size_t i = 0; i < count; ++i) {
-        wchar_t caption[64];
-        const int length = GetWindowTextW(buttons[i], caption, 64);
-        const LONG captionWidth = TextWidth(box, font, caption, length);
-        // Half the button's height of room on either side of the caption.
-        if (captionWidth > 0) width = std::max(width, captionWidth + height);
-    }
-    if (width == places[0].right - places[0].left) return;
-
-    const LONG left = places[order[0]].left;
-    const LONG gap = count > 1 ? places[order[1]].left - places[order[0]].right : height / 2;
-    const LONG row = static_cast<LONG>(count) * width + static_cast<LONG>(count - 1) * gap;
-    RECT client;
-    GetClientRect(box, &client);
-    client.right += Widen(box, row + 2 * left - client.right);
-    LONG x = (client.right - row) / 2;
-    for (std::size_t i = 0; i < count; ++i) {
-        SetWindowPos(buttons[order[i]], nullptr, x, places[order[i]].top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        x += width + gap;
-    }
-}
-
-// Some systems size a box for its message and buttons only, and a short
-// message ("O corrector foi actualizado") then cuts the program's name off in
-// the caption. The box grows to show its whole title, within the screen, and
-// everything in it moves to stay in the middle.
-void FitTitle(HWND box) noexcept {
-    wchar_t title[128];
-    const int length = GetWindowTextW(box, title, 128);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (length == 0 || !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) return;
-    const GdiObject font(CreateFontIndirectW(&metrics.lfCaptionFont));
-    const LONG titleWidth = font ? TextWidth(box, font.Get(), title, length) : 0;
-    if (titleWidth == 0) return;
-
-    RECT frame;
-    RECT client;
-    GetWindowRect(box, &frame);
-    GetClientRect(box, &client);
-    // The borders, the close button, and a caption's height of room.
-    const LONG needed = titleWidth + metrics.iCaptionWidth + metrics.iCaptionHeight + (frame.right - frame.left) - client.right;
-    const LONG grow = Widen(box, needed - (frame.right - frame.left));
-    if (grow == 0) return;
-    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        RECT place;
-        GetWindowRect(child, &place);
-        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&place), 2);
-        SetWindowPos(child, nullptr, place.left + grow / 2, place.top, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
-    }
-}
-
-// Once the box has laid itself out, before it shows.
-LRESULT CALLBACK FitBox(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (code == HC_ACTION && message->message == WM_INITDIALOG) {
-        for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(message->hwnd, id, text.c_str());
-        if (!buttonTexts.empty()) FitButtons(message->hwnd);
-        FitTitle(message->hwnd);
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-struct HookTraits {
-    using Handle = HHOOK;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle hook) noexcept { UnhookWindowsHookEx(hook); }
-};
-
 class WindowsHost final : public Host {
 public:
     int MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
-        const UINT buttons = static_cast<UINT>(style) & MB_TYPEMASK;
-        buttonTexts.clear();
-        if (buttons == MB_CANCELTRYCONTINUE || buttons == MB_RETRYCANCEL) {
-            buttonTexts = {{IDCANCEL, LoadResString(IDS_CANCEL)},
-                           {IDTRYAGAIN, LoadResString(IDS_TRY_AGAIN)},
-                           {IDRETRY, LoadResString(IDS_TRY_AGAIN)},
-                           {IDCONTINUE, LoadResString(IDS_CONTINUE)}};
-        }
-        // Should the hook fail, the box still works, as the system lays it out.
-        const UniqueHandle<HookTraits> hook(SetWindowsHookExW(WH_CALLWNDPROCRET, FitBox, nullptr, GetCurrentThreadId()));
-        // Owned by the active window of the program, so that the box stays in
-        // front of it; with no window shown the box stands alone.
-        return MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
+        return ShowMessageBox(text, style, title);
     }
 
     [[noreturn]] void End(int exitCode) override {
@@ -226,43 +87,17 @@ void SetRunMode(RunMode mode) noexcept { runMode = mode; }
 bool ReplacementStarted() noexcept { return replacementStarted; }
 void MarkReplacementStarted() noexcept { replacementStarted = true; }
 
-InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered) {
-    if (CurrentRunMode() != RunMode::kInteractive) {
-        return restartOffered ? InUseAnswer::kAtNextRestart : InUseAnswer::kCancel;
-    }
-    // The box must fit on the screen, its buttons too.
-    constexpr std::size_t kNamesShown = 10;
-    std::wstring text = LoadResString(programs.empty() ? IDS_IN_USE_BY_ANOTHER : IDS_IN_USE_BY);
-    if (!programs.empty()) text += L"\n";
-    for (std::size_t i = 0; i < programs.size() && i < kNamesShown; ++i) text += L"\n" + programs[i];
-    if (programs.size() > kNamesShown) text += L"\ne " + NumberText(programs.size() - kNamesShown) + L" m\u00E1is";
-    text += L"\n\n" + LoadResString(restartOffered ? IDS_IN_USE_CHOICE : IDS_IN_USE_RETRY_ONLY);
-    const int buttons = restartOffered ? kCancelTryContinue : kRetryCancel;
-    switch (MsgBox(text, kExclamation | buttons, LoadResString(IDS_TITLE))) {
-    case kTryAgain:
-    case kRetry:
-        Log(L"Resposta: tentar de novo");
-        return InUseAnswer::kTryAgain;
-    case kContinue:
-        Log(L"Resposta: continuar ao reiniciar");
-        return InUseAnswer::kAtNextRestart;
-    default:
-        Log(L"Resposta: cancelar");
-        return InUseAnswer::kCancel;
-    }
-}
-
 void ReportUnhandledError(int errorNumber) {
-    const std::wstring text = L"Erro de execuci\u00F3n " + NumberText(static_cast<unsigned>(errorNumber)) + L":\n\n" +
-                              ErrorDescription(errorNumber);
-    MsgBox(text, kCritical, LoadResStringOr(IDS_TITLE, std::wstring()));
+    const std::wstring text = L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(errorNumber)) +
+                              L":\n\n" + runtime::ErrorDescription(errorNumber);
+    MsgBox(text, kCritical, runtime::LoadResStringOr(IDS_TITLE, std::wstring()));
     End(kExitRuntimeError);
 }
 
 void ReportUnexpectedException() noexcept {
     // An exception that is not a run-time error is a fault of the program;
     // it is reported the same way rather than crashing through Windows.
-    ReportUnhandledError(kInternalError);
+    ReportUnhandledError(runtime::kInternalError);
 }
 
-}  // namespace runtime
+}  // namespace host

@@ -14,7 +14,7 @@
 #include "host/log.h"
 #include "runtime/error.h"
 
-namespace runtime {
+namespace host {
 
 // How much of the program a person sees: everything; the installer window's
 // progress only; nothing at all.
@@ -107,13 +107,13 @@ template <typename Handler>
 void RunHandler(Handler&& handler) noexcept {
     try {
         handler();
-    } catch (const RuntimeError& error) {
+    } catch (const runtime::RuntimeError& error) {
         ReportUnhandledError(error.Number());
     } catch (const std::bad_alloc&) {
-        ReportUnhandledError(kOutOfMemory);
+        ReportUnhandledError(runtime::kOutOfMemory);
     } catch (...) {
         ReportUnexpectedException();
     }
 }
 
-}  // namespace runtime
+}  // namespace host

@@ -6,12 +6,13 @@
 #include "resources/resource.h"
 #include "runtime/handles.h"
 #include "runtime/paths.h"
+#include "runtime/strings.h"
 
-namespace runtime {
+namespace host {
 
 namespace {
 
-FileHandle logFile;
+runtime::FileHandle logFile;
 // The open log's full path, for its first lines.
 std::wstring logPath;
 // The default log's name when it could not be used and this run logs beside it.
@@ -72,7 +73,7 @@ std::wstring LinePrefix() {
         *at++ = part.after;
     }
     *at++ = L'[';
-    return std::wstring(text, at) + NumberText(GetCurrentProcessId()) + L"]  ";
+    return std::wstring(text, at) + runtime::NumberText(GetCurrentProcessId()) + L"]  ";
 }
 
 std::wstring DefaultLogPath(const std::wstring& suffix) {
@@ -87,8 +88,8 @@ std::wstring WindowsText() {
     version.dwOSVersionInfoSize = sizeof version;
     // The manifest names every Windows up to 10, so the version is not faked.
     if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) return L"Windows (versi\u00F3n desco\u00F1ecida)";
-    std::wstring text = L"Windows " + NumberText(version.dwMajorVersion) + L"." + NumberText(version.dwMinorVersion) +
-                        L"." + NumberText(version.dwBuildNumber);
+    std::wstring text = L"Windows " + runtime::NumberText(version.dwMajorVersion) + L"." +
+                        runtime::NumberText(version.dwMinorVersion) + L"." + runtime::NumberText(version.dwBuildNumber);
     if (version.szCSDVersion[0] != L'\0') text += std::wstring(L" ") + version.szCSDVersion;
     // IsWow64Process came with XP SP2: looked up, as everything past XP is.
     using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
@@ -114,23 +115,14 @@ bool RunsAsAdministrator() {
     return member != FALSE;
 }
 
-std::wstring NumberText(unsigned long long number, int width) {
-    std::wstring digits;
-    do {
-        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
-        number /= 10;
-    } while (number > 0 || static_cast<int>(digits.size()) < width);
-    return digits;
-}
-
 bool OpenLog(const std::wstring& path) {
-    const std::wstring full = FullPath(path);
+    const std::wstring full = runtime::FullPath(path);
     // Append only, so that no write can land on what is already there; others
     // may read it, and another copy of the program may append at once. A link
     // is opened as itself, never followed, and then refused below.
-    FileHandle file(CreateFileW(full.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    runtime::FileHandle file(CreateFileW(full.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return false;
     // Checked on the handle, not the name, so that the name cannot change in between.
     // A device or a pipe has no such facts: there is no link to follow there.
@@ -150,7 +142,7 @@ bool OpenLog(const std::wstring& path) {
 void OpenDefaultLog() {
     const std::wstring preferred = DefaultLogPath(std::wstring());
     if (OpenLog(preferred)) return;
-    if (OpenLog(DefaultLogPath(L"-" + NumberText(GetCurrentProcessId())))) refusedDefaultLog = preferred;
+    if (OpenLog(DefaultLogPath(L"-" + runtime::NumberText(GetCurrentProcessId())))) refusedDefaultLog = preferred;
 }
 
 bool LogIsOpen() noexcept { return static_cast<bool>(logFile); }
@@ -202,7 +194,7 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
                                        systemText.back() == L' ')) {
             systemText.pop_back();
         }
-        Log(std::wstring(what) + L": erro de Windows " + NumberText(error) + L" (" + systemText + L"): " +
+        Log(std::wstring(what) + L": erro de Windows " + runtime::NumberText(error) + L" (" + systemText + L"): " +
             std::wstring(file));
     } catch (const std::bad_alloc&) {
         // As in Log.
@@ -228,7 +220,8 @@ namespace {
 
 // The last line's text, for the log and for the run's event.
 std::wstring EndLine(int exitCode, std::wstring_view meaning) {
-    return L"Remata co c\u00F3digo " + NumberText(static_cast<unsigned>(exitCode)) + L": " + std::wstring(meaning);
+    return L"Remata co c\u00F3digo " + runtime::NumberText(static_cast<unsigned>(exitCode)) + L": " +
+           std::wstring(meaning);
 }
 
 }  // namespace
@@ -239,4 +232,4 @@ void LogRunEnd(int exitCode, std::wstring_view meaning) { Log(EndLine(exitCode, 
 
 void LogRunEnd(int exitCode) { Log(RunEndText(exitCode)); }
 
-}  // namespace runtime
+}  // namespace host

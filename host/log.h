@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace runtime {
+namespace host {
 
 // Opens path for appending, creating it if missing; false when it cannot, or
 // when the name is not a plain file of its own: a link of any kind is not
@@ -54,8 +54,4 @@ std::wstring RunEndText(int exitCode);
 // Windows with UAC, only when the program runs elevated.
 bool RunsAsAdministrator();
 
-// Whole numbers for the log and the messages, spelled out here rather than
-// with the C library's formatted output, which would double the program's size.
-std::wstring NumberText(unsigned long long number, int width = 1);
-
-}  // namespace runtime
+}  // namespace host

@@ -7,7 +7,7 @@
 
 #include "host/log.h"
 
-namespace runtime {
+namespace host {
 
 namespace {
 
@@ -38,11 +38,11 @@ BOOL CALLBACK FindFrontWindow(HWND window, LPARAM found) {
 }
 
 // S-1-5-18 (SYSTEM) with one sub-authority, S-1-5-32-544 (Administrators) with two.
-AllocatedSid NtAuthoritySid(BYTE count, DWORD first, DWORD second) {
+runtime::AllocatedSid NtAuthoritySid(BYTE count, DWORD first, DWORD second) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
     if (!AllocateAndInitializeSid(&ntAuthority, count, first, second, 0, 0, 0, 0, 0, 0, &sid)) sid = nullptr;
-    return AllocatedSid(sid);
+    return runtime::AllocatedSid(sid);
 }
 
 // Owned by the Administrators group whoever runs it, since that is what a
@@ -65,28 +65,30 @@ std::wstring Stranger(const wchar_t* name, DWORD error) {
     if (error == ERROR_INVALID_HANDLE) return L"un obxecto que non \u00E9 un mutex";
     // A copy running as SYSTEM lets another administrator read its mutex's
     // owner, not take the whole of it.
-    const KernelObject held(OpenMutexW(READ_CONTROL, FALSE, name));
+    const runtime::KernelObject held(OpenMutexW(READ_CONTROL, FALSE, name));
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!held || GetSecurityInfo(held.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                                  nullptr, &descriptor) != ERROR_SUCCESS) {
         return L"un mutex de propietario desco\u00F1ecido";
     }
-    const LocalMemory ownedDescriptor(descriptor);
-    const AllocatedSid system = NtAuthoritySid(1, SECURITY_LOCAL_SYSTEM_RID, 0);
-    const AllocatedSid administrators = NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
-    const auto is = [owner](const AllocatedSid& sid) { return sid && EqualSid(owner, sid.Get()); };
+    const runtime::LocalMemory ownedDescriptor(descriptor);
+    const runtime::AllocatedSid system = NtAuthoritySid(1, SECURITY_LOCAL_SYSTEM_RID, 0);
+    const runtime::AllocatedSid administrators =
+        NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    const auto is = [owner](const runtime::AllocatedSid& sid) { return sid && EqualSid(owner, sid.Get()); };
     if (owner != nullptr && (is(system) || is(administrators))) return std::wstring();
     wchar_t* text = nullptr;
     if (owner == nullptr || !ConvertSidToStringSidW(owner, &text)) return L"un mutex de propietario desco\u00F1ecido";
-    const LocalMemory ownedText(text);
+    const runtime::LocalMemory ownedText(text);
     return L"un mutex de " + std::wstring(text) + L", que non \u00E9 SYSTEM nin o grupo Administradores";
 }
 
 }  // namespace
 
 SingleInstance::SingleInstance(const wchar_t* name) {
-    const AllocatedSid administrators = NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    const runtime::AllocatedSid administrators =
+        NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
     name_.Reset(CreateInstanceMutex(name, administrators.Get()));
     const DWORD error = GetLastError();
     if (name_ && error != ERROR_ALREADY_EXISTS) {
@@ -112,4 +114,4 @@ bool BringRunningCopyToFront() {
     return true;
 }
 
-}  // namespace runtime
+}  // namespace host

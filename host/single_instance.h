@@ -4,7 +4,7 @@
 
 #include "runtime/handles.h"
 
-namespace runtime {
+namespace host {
 
 // Global: deployments run as SYSTEM in session 0, people in their own session.
 inline constexpr wchar_t kInstanceName[] = L"Global\\ActualizadorCorrectorGalegoQUENDOR";
@@ -25,7 +25,7 @@ public:
     bool First() const noexcept { return first_; }
 
 private:
-    KernelObject name_;
+    runtime::KernelObject name_;
     bool first_ = false;
 };
 
@@ -34,4 +34,4 @@ private:
 // has none here: it runs unseen, or in another session.
 bool BringRunningCopyToFront();
 
-}  // namespace runtime
+}  // namespace host

@@ -6,7 +6,7 @@
 
 #include "runtime/error.h"
 
-namespace runtime {
+namespace host {
 
 namespace {
 
@@ -58,7 +58,7 @@ void PreloadFromSystemFolder(std::span<const wchar_t* const> names, DWORD flags)
 // and oleaut32 are Known DLLs on every Windows since XP.
 HMODULE LoadOrRaise(const wchar_t* name) {
     const HMODULE module = LoadLibraryW(name);
-    if (module == nullptr) Raise(kDllNotLoaded);
+    if (module == nullptr) runtime::Raise(runtime::kDllNotLoaded);
     return module;
 }
 
@@ -70,7 +70,7 @@ Function Find(HMODULE module, const char* name) {
 template <typename Function>
 Function Entry(HMODULE module, const char* name) {
     const Function function = Find<Function>(module, name);
-    if (function == nullptr) Raise(kDllFunctionNotFound);
+    if (function == nullptr) runtime::Raise(runtime::kDllFunctionNotFound);
     return function;
 }
 
@@ -160,4 +160,4 @@ CheckSumMappedFileFunction CheckSumMappedFile() {
 
 }  // namespace dll
 
-}  // namespace runtime
+}  // namespace host

@@ -14,7 +14,7 @@
 #include <olectl.h>
 #include <restartmanager.h>
 
-namespace runtime {
+namespace host {
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
@@ -56,4 +56,4 @@ CheckSumMappedFileFunction CheckSumMappedFile();
 
 }  // namespace dll
 
-}  // namespace runtime
+}  // namespace host

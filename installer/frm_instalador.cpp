@@ -11,7 +11,7 @@
 #include "runtime/checked.h"
 #include "runtime/resources.h"
 #include "runtime/strings.h"
-#include "update/files.h"
+#include "update/rules.h"
 #include "update/integrity.h"
 
 namespace {
@@ -32,11 +32,11 @@ struct Desenlace {
     int mensaxe;  // in the string table; 0 for the success message
 };
 
-constexpr Desenlace DesenlaceDe(runtime::Update actualizacion) noexcept {
+constexpr Desenlace DesenlaceDe(update::Outcome actualizacion) noexcept {
     switch (actualizacion) {
-    case runtime::Update::kInstalledIsNewer: return {runtime::kExitUpdated, IDS_INSTALLED_NEWER};
-    case runtime::Update::kAtNextRestart: return {runtime::kExitAtNextRestart, IDS_AT_NEXT_RESTART};
-    default: return {runtime::kExitUpdated, 0};
+    case update::Outcome::kInstalledIsNewer: return {host::kExitUpdated, IDS_INSTALLED_NEWER};
+    case update::Outcome::kAtNextRestart: return {host::kExitAtNextRestart, IDS_AT_NEXT_RESTART};
+    default: return {host::kExitUpdated, 0};
     }
 }
 
@@ -48,16 +48,16 @@ FrmInstalador& FrmInstalador::Instance() {
 }
 
 FrmInstalador::FrmInstalador()
-    : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, false}),
-      Label1(*this, {240, 75, 3855, 255}, runtime::kDefaultFont, runtime::Label::Sizing::kFixed),
+    : Form(forms::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, false}),
+      Label1(*this, {240, 75, 3855, 255}, forms::kDefaultFont, forms::Label::Sizing::kFixed),
       ProgressBar1(*this, {240, 480, 4455, 495}) {}
 
-void FrmInstalador::IncrementarProgressBar(runtime::ProgressBarProperties& barra, std::int16_t i) {
+void FrmInstalador::IncrementarProgressBar(forms::ProgressBarProperties& barra, std::int16_t i) {
     const float sum = runtime::CheckedFloat(static_cast<double>(barra.Value()) + static_cast<float>(i));
     barra.SetValue(sum);
 }
 
-void FrmInstalador::FinalizarProgressBar(runtime::ProgressBarProperties& barra) {
+void FrmInstalador::FinalizarProgressBar(forms::ProgressBarProperties& barra) {
     const std::int32_t last = runtime::ToLong(runtime::CheckedFloat(static_cast<double>(barra.Max()) - 1.0));
     const std::int32_t first = runtime::ToLong(barra.Value());
     // The counter only counts the turns; each turn steps from the bar's own value.
@@ -66,15 +66,15 @@ void FrmInstalador::FinalizarProgressBar(runtime::ProgressBarProperties& barra) 
     }
 }
 
-void FrmInstalador::IniciarProgressBar(runtime::ProgressBarProperties& barra, std::int32_t lngMin,
-                                       std::int32_t lngMax, std::int32_t lngVal) {
+void FrmInstalador::IniciarProgressBar(forms::ProgressBarProperties& barra, std::int32_t lngMin, std::int32_t lngMax,
+                                       std::int32_t lngVal) {
     barra.SetMin(static_cast<float>(lngMin));
     barra.SetMax(static_cast<float>(lngMax));
     barra.SetValue(static_cast<float>(lngVal));
 }
 
 void FrmInstalador::Form_Load() {
-    runtime::CenterForm(*this);
+    forms::CenterForm(*this);
     ProgressBar1.SetVisible(true);
     Instance().SetCaption(runtime::LoadResString(IDS_TITLE));
     Label1.SetVisible(false);
@@ -85,78 +85,77 @@ void FrmInstalador::Form_Load() {
 
 void FrmInstalador::Instalar() {
     // What the exit code tells a deployment script when the failure path runs.
-    int fallo = runtime::kExitFailed;
+    int fallo = host::kExitFailed;
     // Set once the files are as they will stay: from then on the outcome is
     // decided, and no later error can make them "unchanged".
     std::optional<Desenlace> desenlace;
     const auto anotarErro = [](int number) {
-        runtime::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(number)) + L": " +
-                     runtime::ErrorDescription(number));
+        host::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(number)) + L": " +
+                  runtime::ErrorDescription(number));
     };
     // The one trap of the program: whatever failed, the user gets one message.
     const auto fallar = [this, &fallo, &desenlace](const std::wstring& mensaxe = kFailureMessage) {
-        if (desenlace) runtime::End(desenlace->codigo);
+        if (desenlace) host::End(desenlace->codigo);
         FinalizarProgressBar(ProgressBar1);
-        runtime::MsgBox(mensaxe, runtime::kCritical, kMessageTitle);
-        runtime::End(fallo);
+        host::MsgBox(mensaxe, host::kCritical, kMessageTitle);
+        host::End(fallo);
     };
     try {
         Show();
         Label1.SetVisible(true);
         std::shared_ptr<runtime::Collection> lista = Registro::LeerValoresClave(kSharedDllKey);
-        runtime::Log(L"Nomes na clave de DLL compartidas: " +
-                     runtime::NumberText(static_cast<unsigned>(lista->Count())));
+        host::Log(L"Nomes na clave de DLL compartidas: " + runtime::NumberText(static_cast<unsigned>(lista->Count())));
         // An empty list stops the bar below: no folder to update.
-        if (lista->Count() == 0) fallo = runtime::kExitNothingToUpdate;
+        if (lista->Count() == 0) fallo = host::kExitNothingToUpdate;
         FinalizarProgressBar(ProgressBar1);
         Label1.SetCaption(runtime::LoadResString(IDS_INSTALLING));
         IniciarProgressBar(ProgressBar1, 0, lista->Count(), 0);
 
         std::wstring carpeta;
         if (Registro::BuscarEnColeccion(lista, kMarker, carpeta)) {
-            runtime::Log(L"Entrada escollida: " + carpeta);
+            host::Log(L"Entrada escollida: " + carpeta);
         } else {
-            runtime::Log(L"Ningunha entrada cont\u00E9n \"microsoft shared\": non hai cartafol de correcci\u00F3n");
-            fallo = runtime::kExitNothingToUpdate;
+            host::Log(L"Ningunha entrada cont\u00E9n \"microsoft shared\": non hai cartafol de correcci\u00F3n");
+            fallo = host::kExitNothingToUpdate;
         }
         // With no entry found the position is 0, and the length -1 raises an error.
         carpeta = runtime::Left(carpeta, runtime::InStr(1, runtime::LCase(carpeta), kMarker) - 1);
         carpeta += kProofingSuffix;
-        runtime::Log(L"Cartafol de correcci\u00F3n: " + carpeta);
-        runtime::NoteForEvent(L"Cartafol de correcci\u00F3n: " + carpeta);
+        host::Log(L"Cartafol de correcci\u00F3n: " + carpeta);
+        host::NoteForEvent(L"Cartafol de correcci\u00F3n: " + carpeta);
 
         std::wstring motor = carpeta + kEngineFile;
         const bool instalado = Registro::ExisteFichero(motor);
-        runtime::Log(instalado ? L"O motor est\u00E1 instalado: " + motor : L"O motor non est\u00E1 instalado: " + motor);
-        std::wstring origen = runtime::AppPath();
+        host::Log(instalado ? L"O motor est\u00E1 instalado: " + motor : L"O motor non est\u00E1 instalado: " + motor);
+        std::wstring origen = host::AppPath();
         if (instalado) {
             // A drive root ("D:\") loses its backslash, which the file names bring.
             if (runtime::Len(origen) == 3 && runtime::InStr(1, origen, L"\\") > 1) {
                 origen = runtime::Replace(origen, L"\\", L"");
             }
-            const runtime::Update actualizacion = runtime::UpdateFiles(
+            const update::Outcome actualizacion = update::UpdateFiles(
                 {{origen + kEngineFile, carpeta + kEngineFile}, {origen + kLexiconFile, carpeta + kLexiconFile}});
             desenlace = DesenlaceDe(actualizacion);
         } else {
-            runtime::MsgBox(kFailureMessage, runtime::kCritical, kMessageTitle);
+            host::MsgBox(kFailureMessage, host::kCritical, kMessageTitle);
         }
         FinalizarProgressBar(ProgressBar1);
         Hide();
         if (desenlace) {
-            runtime::MsgBox(desenlace->mensaxe != 0 ? runtime::LoadResString(desenlace->mensaxe) : kSuccessMessage,
-                            runtime::kInformation, kMessageTitle);
+            host::MsgBox(desenlace->mensaxe != 0 ? runtime::LoadResString(desenlace->mensaxe) : kSuccessMessage,
+                         host::kInformation, kMessageTitle);
         }
         lista.reset();
-        runtime::End(desenlace ? desenlace->codigo : runtime::kExitNothingToUpdate);
-    } catch (const runtime::FileInUse&) {
-        fallo = runtime::kExitFilesInUse;
+        host::End(desenlace ? desenlace->codigo : host::kExitNothingToUpdate);
+    } catch (const update::FileInUse&) {
+        fallo = host::kExitFilesInUse;
         fallar();
-    } catch (const runtime::DamagedFiles&) {
+    } catch (const update::DamagedFiles&) {
         // Nothing was touched: the person is told to copy the new files again.
-        fallo = runtime::kExitDamagedFiles;
+        fallo = host::kExitDamagedFiles;
         fallar(runtime::LoadResString(IDS_DAMAGED_FILES));
-    } catch (const runtime::PartlyReplaced&) {
-        fallo = runtime::kExitPartlyReplaced;
+    } catch (const update::PartlyReplaced&) {
+        fallo = host::kExitPartlyReplaced;
         fallar();
     } catch (const runtime::RuntimeError& error) {
         anotarErro(error.Number());

@@ -7,18 +7,18 @@
 #include "forms/form.h"
 #include "forms/progress_bar.h"
 
-class FrmInstalador final : public runtime::Form {
+class FrmInstalador final : public forms::Form {
 public:
     // The program-wide instance, created on first use.
     static FrmInstalador& Instance();
 
-    void IncrementarProgressBar(runtime::ProgressBarProperties& barra, std::int16_t i);
-    void FinalizarProgressBar(runtime::ProgressBarProperties& barra);
-    void IniciarProgressBar(runtime::ProgressBarProperties& barra, std::int32_t lngMin, std::int32_t lngMax,
+    void IncrementarProgressBar(forms::ProgressBarProperties& barra, std::int16_t i);
+    void FinalizarProgressBar(forms::ProgressBarProperties& barra);
+    void IniciarProgressBar(forms::ProgressBarProperties& barra, std::int32_t lngMin, std::int32_t lngMax,
                             std::int32_t lngVal);
 
-    runtime::Label Label1;
-    runtime::ProgressBar ProgressBar1;
+    forms::Label Label1;
+    forms::ProgressBar ProgressBar1;
 
 private:
     FrmInstalador();

@@ -55,7 +55,7 @@ std::shared_ptr<runtime::Collection> LeerValoresClave(const std::wstring& subkey
         if (result != ERROR_SUCCESS) break;
         list->Add(QuitarNulos(std::wstring(name.data(), nameSize)));
         index = runtime::Increment(index);
-        runtime::DoEvents();
+        forms::DoEvents();
     }
     return list;
 }
@@ -74,7 +74,7 @@ bool BuscarEnColeccion(std::shared_ptr<runtime::Collection> list, std::wstring t
             result = list->Item(position);
             found = true;
         }
-        runtime::DoEvents();
+        forms::DoEvents();
     }
     return found;
 }

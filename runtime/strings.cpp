@@ -61,4 +61,13 @@ std::wstring Replace(std::wstring_view text, std::wstring_view find, std::wstrin
     return result;
 }
 
+std::wstring NumberText(unsigned long long number, int width) {
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
+        number /= 10;
+    } while (number > 0 || static_cast<int>(digits.size()) < width);
+    return digits;
+}
+
 }  // namespace runtime

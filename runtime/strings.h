@@ -26,4 +26,8 @@ std::wstring Mid(std::wstring_view text, std::int32_t start, std::int32_t length
 // Every occurrence of find replaced by replacement, left to right.
 std::wstring Replace(std::wstring_view text, std::wstring_view find, std::wstring_view replacement);
 
+// Whole numbers for the log and the messages, spelled out here rather than
+// with the C library's formatted output, which would double the program's size.
+std::wstring NumberText(unsigned long long number, int width = 1);
+
 }  // namespace runtime

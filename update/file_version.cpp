@@ -10,8 +10,9 @@
 
 #include "host/log.h"
 #include "runtime/handles.h"
+#include "runtime/strings.h"
 
-namespace runtime {
+namespace update {
 
 namespace {
 
@@ -42,7 +43,8 @@ std::size_t ReadableBytes(const BYTE* address, std::size_t most) {
 // its resource may claim any size. A version block's length is a 16-bit
 // field: no more is read, and nothing beyond the mapping.
 std::vector<BYTE> VersionResource(const std::wstring& path) {
-    Library module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    runtime::Library module(
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     // XP knows only the first flag.
     if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
         module.Reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -120,8 +122,8 @@ std::optional<std::uint64_t> FileVersion(const std::wstring& path) {
 }
 
 std::wstring VersionText(std::uint64_t version) {
-    return NumberText(version >> 48) + L"." + NumberText(version >> 32 & 0xFFFF) + L"." +
-           NumberText(version >> 16 & 0xFFFF) + L"." + NumberText(version & 0xFFFF);
+    return runtime::NumberText(version >> 48) + L"." + runtime::NumberText(version >> 32 & 0xFFFF) + L"." +
+           runtime::NumberText(version >> 16 & 0xFFFF) + L"." + runtime::NumberText(version & 0xFFFF);
 }
 
 std::wstring FileDescription(const std::wstring& path) {
@@ -140,4 +142,4 @@ std::wstring FileDescription(const std::wstring& path) {
     return std::wstring();
 }
 
-}  // namespace runtime
+}  // namespace update

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace runtime {
+namespace update {
 
 // The file version of the fixed part of the version resource, the major
 // number in the top 16 bits; none when the file is no program file or has no
@@ -17,4 +17,4 @@ std::wstring VersionText(std::uint64_t version);
 // tables; empty when there is none.
 std::wstring FileDescription(const std::wstring& path);
 
-}  // namespace runtime
+}  // namespace update

@@ -11,7 +11,7 @@
 #include "runtime/strings.h"
 #include "update/file_version.h"
 
-namespace runtime {
+namespace update {
 
 namespace {
 
@@ -21,13 +21,13 @@ void AddOnce(std::vector<std::wstring>& names, const std::wstring& name) {
 
 
 std::vector<std::wstring> RestartManagerNames(const std::vector<std::wstring>& files) {
-    const dll::RestartManager* rm = dll::RestartManagerFunctions();
+    const host::dll::RestartManager* rm = host::dll::RestartManagerFunctions();
     if (rm == nullptr) return {};
     DWORD session = 0;
     wchar_t key[CCH_RM_SESSION_KEY + 1] = {};
     if (rm->StartSession(&session, 0, key) != ERROR_SUCCESS) return {};
     struct Session {
-        const dll::RestartManager* rm;
+        const host::dll::RestartManager* rm;
         DWORD handle;
         ~Session() { rm->EndSession(handle); }
     } const owner{rm, session};
@@ -83,22 +83,22 @@ std::wstring ProgramName(const std::wstring& executable, const wchar_t* fileName
 std::vector<std::wstring> ProgramsWithModule(const std::vector<std::wstring>& modules) {
     std::vector<std::wstring> names;
     std::vector<std::wstring> wanted;
-    for (const std::wstring& module : modules) wanted.push_back(ComparablePath(module));
-    const FileHandle processes(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    for (const std::wstring& module : modules) wanted.push_back(runtime::ComparablePath(module));
+    const runtime::FileHandle processes(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!processes) return names;
     PROCESSENTRY32W process{};
     process.dwSize = sizeof process;
     for (BOOL more = Process32FirstW(processes.Get(), &process); more; more = Process32NextW(processes.Get(), &process)) {
         if (process.th32ProcessID == 0 || process.th32ProcessID == GetCurrentProcessId()) continue;
         // Refused for processes of other users or of the other bitness.
-        const FileHandle loaded(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID));
+        const runtime::FileHandle loaded(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID));
         if (!loaded) continue;
         MODULEENTRY32W entry{};
         entry.dwSize = sizeof entry;
         std::wstring executable;  // the first module listed is the program itself
         for (BOOL next = Module32FirstW(loaded.Get(), &entry); next; next = Module32NextW(loaded.Get(), &entry)) {
             if (executable.empty()) executable = entry.szExePath;
-            if (std::ranges::find(wanted, LCase(entry.szExePath)) != wanted.end()) {
+            if (std::ranges::find(wanted, runtime::LCase(entry.szExePath)) != wanted.end()) {
                 AddOnce(names, ProgramName(executable, process.szExeFile));
                 break;
             }
@@ -112,4 +112,4 @@ std::vector<std::wstring> ProgramsUsing(const std::vector<std::wstring>& files) 
     return names.empty() ? ProgramsWithModule(files) : names;
 }
 
-}  // namespace runtime
+}  // namespace update

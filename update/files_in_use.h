@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace runtime {
+namespace update {
 
 // The programs that use any of the files, each named once: Restart
 // Manager's names where Windows has it and it names someone, else the
@@ -16,4 +16,4 @@ std::vector<std::wstring> ProgramsUsing(const std::vector<std::wstring>& files);
 // The same, through the loaded modules only.
 std::vector<std::wstring> ProgramsWithModule(const std::vector<std::wstring>& modules);
 
-}  // namespace runtime
+}  // namespace update

@@ -12,31 +12,32 @@
 #include "runtime/paths.h"
 #include "runtime/strings.h"
 
-namespace runtime {
+namespace update {
 
 namespace {
 
 [[noreturn]] void RaiseDamaged(std::wstring_view fault, const std::wstring& file) {
-    Log(L"Ficheiro novo danado ou non v\u00E1lido (" + std::wstring(fault) + L"): " + file);
+    host::Log(L"Ficheiro novo danado ou non v\u00E1lido (" + std::wstring(fault) + L"): " + file);
     throw DamagedFiles();
 }
 
 [[noreturn]] void RaiseUnreadable(std::wstring_view what, const std::wstring& file) {
     const DWORD error = GetLastError();
-    LogSystemError(what, error, file);
-    Raise(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kFileNotFound : kPathFileAccessError);
+    host::LogSystemError(what, error, file);
+    runtime::Raise(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? runtime::kFileNotFound
+                                                                                  : runtime::kPathFileAccessError);
 }
 
-std::wstring NameOf(const std::wstring& path) { return path.substr(FolderPrefix(path).size()); }
+std::wstring NameOf(const std::wstring& path) { return path.substr(runtime::FolderPrefix(path).size()); }
 
 bool IsEngine(const std::wstring& name) {
-    const std::wstring lower = LCase(name);
+    const std::wstring lower = runtime::LCase(name);
     return lower.size() >= 4 && lower.compare(lower.size() - 4, 4, L".dll") == 0;
 }
 
-FileHandle OpenToCheck(const std::wstring& path) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+runtime::FileHandle OpenToCheck(const std::wstring& path) {
+    runtime::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) RaiseUnreadable(L"Ler o ficheiro novo para comprobalo", path);
     return file;
 }
@@ -50,10 +51,10 @@ unsigned long long SizeOf(HANDLE file, const std::wstring& path) {
 // The file's SHA-256 in lower-case hex, through the CryptoAPI's AES provider
 // (SHA-256 from XP SP3 on).
 std::string Sha256(HANDLE file, const std::wstring& path) {
-    CryptProvider provider;
+    runtime::CryptProvider provider;
     HCRYPTPROV acquired = 0;
     if (CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) provider.Reset(acquired);
-    CryptHash hash;
+    runtime::CryptHash hash;
     HCRYPTHASH created = 0;
     if (!provider || !CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, &created)) {
         RaiseUnreadable(L"Calcular o SHA-256", path);
@@ -107,7 +108,7 @@ std::optional<ListedFile> Listed(const std::string& list, const std::wstring& na
             RaiseDamaged(L"unha li\u00F1a da lista non \u00E9 \"SHA-256 tama\u00F1o nome\"", listPath);
         }
         const std::string listedName = line.substr(sizeEnd + 1);
-        if (LCase(std::wstring(listedName.begin(), listedName.end())) != LCase(name)) continue;
+        if (runtime::LCase(std::wstring(listedName.begin(), listedName.end())) != runtime::LCase(name)) continue;
         ListedFile listed{line.substr(0, 64), 0};
         for (char& digit : listed.sha256) digit = static_cast<char>(digit | 0x20);  // hex in lower case
         for (std::size_t i = hashEnd + 1; i < sizeEnd; ++i) listed.size = listed.size * 10 + (line[i] - '0');
@@ -120,14 +121,14 @@ void CheckAgainstList(const FileReplacement& file, const std::string& list, cons
     const std::wstring name = NameOf(file.destination);
     const std::optional<ListedFile> listed = Listed(list, name, listPath);
     if (!listed) RaiseDamaged(L"non est\u00E1 na lista " + listPath, file.source);
-    const FileHandle opened = OpenToCheck(file.source);
+    const runtime::FileHandle opened = OpenToCheck(file.source);
     if (SizeOf(opened.Get(), file.source) != listed->size) {
         RaiseDamaged(L"o tama\u00F1o non \u00E9 o da lista " + listPath, file.source);
     }
     if (Sha256(opened.Get(), file.source) != listed->sha256) {
         RaiseDamaged(L"o SHA-256 non \u00E9 o da lista " + listPath, file.source);
     }
-    Log(L"Ficheiro novo conforme coa lista: " + file.source);
+    host::Log(L"Ficheiro novo conforme coa lista: " + file.source);
 }
 
 // Reads a T at offset of the file's bytes; false when the file ends first.
@@ -164,19 +165,19 @@ std::wstring EngineFault(const BYTE* data, unsigned long long size, IMAGE_NT_HEA
         if (!ReadAt(data, size, sections + i * sizeof section, section)) return kCut;
         if (section.SizeOfRawData != 0 &&
             static_cast<unsigned long long>(section.PointerToRawData) + section.SizeOfRawData > size) {
-            return L"cortado: a secci\u00F3n " + NumberText(i + 1) + L" acaba f\u00F3ra do ficheiro";
+            return L"cortado: a secci\u00F3n " + runtime::NumberText(i + 1) + L" acaba f\u00F3ra do ficheiro";
         }
     }
     return std::wstring();
 }
 
 void CheckEngine(const std::wstring& path) {
-    const FileHandle file = OpenToCheck(path);
+    const runtime::FileHandle file = OpenToCheck(path);
     const unsigned long long size = SizeOf(file.Get(), path);
     if (size < sizeof(IMAGE_DOS_HEADER)) RaiseDamaged(L"cortado: acaba antes das s\u00FAas cabeceiras", path);
     if (size > 0xFFFFFFFFull) RaiseDamaged(L"demasiado grande para unha DLL", path);
-    const KernelObject mapping(CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    const MappedView view(mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+    const runtime::KernelObject mapping(CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const runtime::MappedView view(mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
     if (!view) RaiseUnreadable(L"Ler o ficheiro novo para comprobalo", path);
     const auto* data = static_cast<const BYTE*>(view.Get());
     IMAGE_NT_HEADERS32 headers;
@@ -184,9 +185,9 @@ void CheckEngine(const std::wstring& path) {
     if (!fault.empty()) RaiseDamaged(fault, path);
     const DWORD written = headers.OptionalHeader.CheckSum;
     if (written == 0) return;
-    const dll::CheckSumMappedFileFunction checkSum = dll::CheckSumMappedFile();
+    const host::dll::CheckSumMappedFileFunction checkSum = host::dll::CheckSumMappedFile();
     if (checkSum == nullptr) {
-        Log(L"Sen imagehlp: non se comproba a suma da cabeceira de " + path);
+        host::Log(L"Sen imagehlp: non se comproba a suma da cabeceira de " + path);
         return;
     }
     DWORD inHeader = 0;
@@ -198,15 +199,15 @@ void CheckEngine(const std::wstring& path) {
 }
 
 void CheckNotEmpty(const std::wstring& path) {
-    const FileHandle file = OpenToCheck(path);
+    const runtime::FileHandle file = OpenToCheck(path);
     if (SizeOf(file.Get(), path) == 0) RaiseDamaged(L"est\u00E1 baleiro", path);
 }
 
 // The list's bytes; nullopt when there is none. Small by nature: anything
 // larger than a few lines cannot be the list.
 std::optional<std::string> ReadList(const std::wstring& path) {
-    const FileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const runtime::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) return std::nullopt;
         RaiseUnreadable(L"Ler a lista dos ficheiros novos", path);
@@ -235,8 +236,8 @@ void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring
         } else {
             CheckNotEmpty(file.source);
         }
-        Log(L"Ficheiro novo comprobado: " + file.source);
+        host::Log(L"Ficheiro novo comprobado: " + file.source);
     }
 }
 
-}  // namespace runtime
+}  // namespace update

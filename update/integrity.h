@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "runtime/error.h"
-#include "update/files.h"
+#include "update/rules.h"
 
-namespace runtime {
+namespace update {
 
 // The list that a release carries beside the new files: one line per file,
 // its SHA-256 in hex, its size in bytes and its name, separated by spaces:
@@ -17,9 +17,9 @@ inline constexpr wchar_t kIntegrityListName[] = L"QUENDOR.LST";
 
 // A new file failed a check: nothing was touched. Run-time error 75, as a
 // file that cannot be used.
-class DamagedFiles : public RuntimeError {
+class DamagedFiles : public runtime::RuntimeError {
 public:
-    DamagedFiles() noexcept : RuntimeError(kPathFileAccessError) {}
+    DamagedFiles() noexcept : runtime::RuntimeError(runtime::kPathFileAccessError) {}
 };
 
 // Checks the new files. Each file's source holds the contents to check; the
@@ -32,4 +32,4 @@ public:
 // DamagedFiles; a file that cannot be read raises its error.
 void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring& listFolder);
 
-}  // namespace runtime
+}  // namespace update

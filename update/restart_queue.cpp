@@ -10,7 +10,7 @@
 #include "runtime/handles.h"
 #include "runtime/paths.h"
 
-namespace runtime {
+namespace update {
 
 namespace {
 
@@ -32,15 +32,15 @@ std::wstring PlainPath(std::wstring_view path) {
 
 // One of the updater's own copies, made beside the file it was to replace.
 bool OwnCopyBeside(const std::wstring& source, const std::wstring& destination) {
-    const std::wstring from = ComparablePath(source);
-    return FolderPrefix(from) == FolderPrefix(ComparablePath(destination)) &&
-           from.compare(FolderPrefix(from).size(), 3, kOwnPrefix) == 0;
+    const std::wstring from = runtime::ComparablePath(source);
+    return runtime::FolderPrefix(from) == runtime::FolderPrefix(runtime::ComparablePath(destination)) &&
+           from.compare(runtime::FolderPrefix(from).size(), 3, kOwnPrefix) == 0;
 }
 
 std::vector<std::wstring> ReadValue(const wchar_t* name) {
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return {};
-    const RegistryKey key(opened);
+    const runtime::RegistryKey key(opened);
     DWORD type = 0;
     DWORD bytes = 0;
     std::vector<wchar_t> data;
@@ -75,7 +75,7 @@ bool WriteValue(const wchar_t* name, const std::vector<std::wstring>& strings) {
     HKEY opened = nullptr;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &opened);
     if (result == ERROR_SUCCESS) {
-        const RegistryKey key(opened);
+        const runtime::RegistryKey key(opened);
         std::wstring data;
         for (const std::wstring& text : strings) data += text + L'\0';
         data += L'\0';
@@ -110,23 +110,23 @@ void TakeOut(const std::function<bool(const std::wstring& from, const std::wstri
         kept.insert(kept.end(), strings.begin() + static_cast<std::ptrdiff_t>(i), strings.end());
         if (removed.empty()) continue;
         if (!WriteValue(name, kept)) {
-            LogSystemError(L"Quitar da cola do reinicio", GetLastError(), name);
+            host::LogSystemError(L"Quitar da cola do reinicio", GetLastError(), name);
             continue;
         }
         for (const auto& [from, to] : removed) {
-            Log(L"Quitado da cola do reinicio: " + from + L" sobre " + to);
-            if (DeleteFileW(from.c_str())) Log(L"Borrado " + from);
+            host::Log(L"Quitado da cola do reinicio: " + from + L" sobre " + to);
+            if (DeleteFileW(from.c_str())) host::Log(L"Borrado " + from);
         }
     }
 }
 
 bool Contains(const std::vector<std::wstring>& comparablePaths, const std::wstring& path) {
-    return std::ranges::find(comparablePaths, ComparablePath(path)) != comparablePaths.end();
+    return std::ranges::find(comparablePaths, runtime::ComparablePath(path)) != comparablePaths.end();
 }
 
 std::vector<std::wstring> Comparable(const std::vector<std::wstring>& paths) {
     std::vector<std::wstring> comparable;
-    for (const std::wstring& path : paths) comparable.push_back(ComparablePath(path));
+    for (const std::wstring& path : paths) comparable.push_back(runtime::ComparablePath(path));
     return comparable;
 }
 
@@ -137,14 +137,14 @@ std::vector<std::wstring> QueuedRenames() { return ReadValue(kPendingRenames); }
 bool SetQueuedRenames(const std::vector<std::wstring>& strings) { return WriteValue(kPendingRenames, strings); }
 
 std::vector<QueuedRename> RenamesOnto(const std::wstring& destination) {
-    const std::wstring wanted = ComparablePath(destination);
+    const std::wstring wanted = runtime::ComparablePath(destination);
     std::vector<QueuedRename> renames;
     for (const wchar_t* name : {kPendingRenames, kPendingRenames2}) {
         const std::vector<std::wstring> strings = ReadValue(name);
         for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
             const std::wstring from = PlainPath(strings[i]);
             const std::wstring to = PlainPath(strings[i + 1]);
-            if (from.empty() || to.empty() || ComparablePath(to) != wanted) continue;
+            if (from.empty() || to.empty() || runtime::ComparablePath(to) != wanted) continue;
             renames.push_back({from, OwnCopyBeside(from, to)});
         }
     }
@@ -170,4 +170,4 @@ void UnqueueCopies(const std::vector<std::wstring>& copies) {
     });
 }
 
-}  // namespace runtime
+}  // namespace update

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace runtime {
+namespace update {
 
 // The first value as it stands, in order: a source, then its destination ("!"
 // before it: replace what is there; empty: delete the source), and so on.
@@ -37,4 +37,4 @@ void Unqueue(const std::vector<std::wstring>& destinations, const std::vector<st
 // Takes the renames of these copies of the updater's out, and deletes them.
 void UnqueueCopies(const std::vector<std::wstring>& copies);
 
-}  // namespace runtime
+}  // namespace update

@@ -951,7 +951,7 @@ TEST_F(EndToEnd, OneCopyRunsAtATimeAndAKilledCopyBlocksNothing) {
     {
         // A copy that shows nothing (the test holds the name as it would): a
         // person who starts another is told, not left with nothing on screen.
-        const runtime::SingleInstance unseen;
+        const host::SingleInstance unseen;
         ASSERT_TRUE(unseen.First());
         Launch(L"");
         AnswerMessage(L"O actualizador do corrector xa se est\u00E1 a executar.", L"already-running.png");

@@ -8,12 +8,12 @@
 
 namespace testing_support {
 
-class BarForm final : public runtime::Form {
+class BarForm final : public forms::Form {
 public:
     BarForm()
-        : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
+        : Form(forms::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
           bar(*this, {240, 480, 4455, 495}) {}
-    runtime::ProgressBar bar;
+    forms::ProgressBar bar;
 
 private:
     void Form_Load() override {}

@@ -12,7 +12,7 @@ void RestartQueueSandbox::Restore() {
             DeleteFileW(queued.substr(4).c_str());
         }
     }
-    runtime::SetQueuedRenames(saved_);
+    update::SetQueuedRenames(saved_);
 }
 
 }  // namespace testing_support

@@ -11,13 +11,13 @@ namespace testing_support {
 
 class RestartQueueSandbox {
 public:
-    RestartQueueSandbox() : saved_(runtime::QueuedRenames()) {}
+    RestartQueueSandbox() : saved_(update::QueuedRenames()) {}
     ~RestartQueueSandbox() { Restore(); }
     RestartQueueSandbox(const RestartQueueSandbox&) = delete;
     RestartQueueSandbox& operator=(const RestartQueueSandbox&) = delete;
 
     // The queue's strings now, in order: source, destination, ...
-    static std::vector<std::wstring> Queued() { return runtime::QueuedRenames(); }
+    static std::vector<std::wstring> Queued() { return update::QueuedRenames(); }
     // Puts the queue back as it was and deletes what was queued since.
     void Restore();
 

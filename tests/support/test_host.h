@@ -23,17 +23,17 @@ struct ShownMessage {
     std::wstring state;  // what the test noted about the program when the box came up
 };
 
-class TestHost final : public runtime::Host {
+class TestHost final : public host::Host {
 public:
-    explicit TestHost(std::wstring appPath) : appPath_(std::move(appPath)), previous_(runtime::SetHost(this)) {}
-    ~TestHost() override { runtime::SetHost(previous_); }
+    explicit TestHost(std::wstring appPath) : appPath_(std::move(appPath)), previous_(host::SetHost(this)) {}
+    ~TestHost() override { host::SetHost(previous_); }
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
 
     int MsgBox(const std::wstring& text, int style, const std::wstring& title) override {
         messages.push_back(ShownMessage{text, style, title, noteState ? noteState() : std::wstring()});
         if (msgBoxRunsOutOfMemory) throw std::bad_alloc();
-        return answer ? answer() : runtime::kOk;
+        return answer ? answer() : host::kOk;
     }
     [[noreturn]] void End(int exitCode) override { throw ProgramEnded{exitCode}; }
     std::wstring AppPath() override {
@@ -51,7 +51,7 @@ public:
 
 private:
     std::wstring appPath_;
-    runtime::Host* previous_;
+    host::Host* previous_;
 };
 
 }  // namespace testing_support

@@ -5,7 +5,7 @@
 #include "host/command_line.h"
 #include "host/log.h"
 
-using runtime::RunMode;
+using host::RunMode;
 
 TEST(CommandLine, SplitsAsWindowsProgramsDo) {
     const struct {
@@ -24,7 +24,7 @@ TEST(CommandLine, SplitsAsWindowsProgramsDo) {
         {L"a.exe   ", {L"a.exe"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.arguments, runtime::SplitCommandLine(c.line)) << testing::PrintToString(std::wstring(c.line));
+        EXPECT_EQ(c.arguments, host::SplitCommandLine(c.line)) << testing::PrintToString(std::wstring(c.line));
     }
 }
 
@@ -71,7 +71,7 @@ TEST(CommandLine, SwitchesInEverySpelling) {
     };
     for (const auto& c : cases) {
         const std::wstring line = std::wstring(L"\"C:\\Descargas\\actualizador.exe\" ") + c.arguments;
-        const runtime::CommandLine parsed = runtime::ParseCommandLine(line);
+        const host::CommandLine parsed = host::ParseCommandLine(line);
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.arguments)));
         EXPECT_EQ(c.mode, parsed.mode);
         EXPECT_EQ(c.help, parsed.help);
@@ -108,7 +108,8 @@ TEST(CommandLine, NamesAnUnattendedSwitchAnywhereAfterTheProgramName) {
         {L"C:\\x-s\\a.exe /X", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.names, runtime::ParseCommandLine(c.line).namesUnattended) << testing::PrintToString(std::wstring(c.line));
+        EXPECT_EQ(c.names, host::ParseCommandLine(c.line).namesUnattended)
+            << testing::PrintToString(std::wstring(c.line));
     }
 }
 
@@ -126,6 +127,6 @@ TEST(Log, ControlCharactersAreEscapedSoThatOneCallIsOneLine) {
         {L"\u0085next\u009F\u00A0", L"\\x85next\\x9F\u00A0"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.logged, runtime::EscapeLogText(c.text)) << testing::PrintToString(c.text);
+        EXPECT_EQ(c.logged, host::EscapeLogText(c.text)) << testing::PrintToString(c.text);
     }
 }

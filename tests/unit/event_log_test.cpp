@@ -18,14 +18,14 @@ TEST(EventForRun, EachExitCodeHasItsStableIdAndType) {
         {4, 104, kInformation}, {5, 105, kWarning}, {7, 107, kError},      {8, 108, kError},
         {1618, 118, kWarning},  {1639, 139, kError}, {3010, 130, kWarning},
     };
-    runtime::NoteForEvent(L"Cartafol de correcci\u00F3n: C:\\PROOF");
+    host::NoteForEvent(L"Cartafol de correcci\u00F3n: C:\\PROOF");
     for (const auto& expected : events) {
         SCOPED_TRACE(expected.exitCode);
-        const runtime::RunEvent event = runtime::EventForRun(expected.exitCode);
+        const host::RunEvent event = host::EventForRun(expected.exitCode);
         EXPECT_EQ(expected.id, event.id);
         EXPECT_EQ(expected.type, event.type);
         EXPECT_EQ(L"Remata co c\u00F3digo " + std::to_wstring(expected.exitCode) + L": " +
-                      runtime::ExitCodeMeaning(expected.exitCode) + L"\r\nCartafol de correcci\u00F3n: C:\\PROOF",
+                      host::ExitCodeMeaning(expected.exitCode) + L"\r\nCartafol de correcci\u00F3n: C:\\PROOF",
                   event.text);
     }
 }

@@ -15,26 +15,25 @@
 
 namespace {
 
-
-class TestForm final : public runtime::Form {
+class TestForm final : public forms::Form {
 public:
     TestForm()
-        : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
-          caption(*this, {240, 75, 3855, 255}, runtime::kDefaultFont, runtime::Label::Sizing::kFixed),
-          wrapped(*this, {435, 400, 1500, 195}, runtime::kDefaultFont, runtime::Label::Sizing::kAutoSizeWrap),
+        : Form(forms::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
+          caption(*this, {240, 75, 3855, 255}, forms::kDefaultFont, forms::Label::Sizing::kFixed),
+          wrapped(*this, {435, 400, 1500, 195}, forms::kDefaultFont, forms::Label::Sizing::kAutoSizeWrap),
           bar(*this, {240, 480, 4455, 495}) {}
 
     int loads = 0;
     bool visibleDuringLoad = true;
-    runtime::Label caption;
-    runtime::Label wrapped;
-    runtime::ProgressBar bar;
+    forms::Label caption;
+    forms::Label wrapped;
+    forms::ProgressBar bar;
 
 private:
     void Form_Load() override {
         ++loads;
         visibleDuringLoad = Visible();
-        runtime::CenterForm(*this);
+        forms::CenterForm(*this);
     }
 };
 
@@ -69,21 +68,21 @@ TEST(Centring, DifferenceRoundsHalvesToEvenThenHalvesTowardZero) {
         {15360.0f, 6525.0f, 4417}, {4000.0f, 6525.0f, -1262}, {100.0f, 100.0f, 0}, {101.0f, 100.0f, 0},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, runtime::CenteredOffset(c.screen, c.window)) << c.screen << " - " << c.window;
+        EXPECT_EQ(c.expected, forms::CenteredOffset(c.screen, c.window)) << c.screen << " - " << c.window;
     }
 }
 
 TEST(Centring, FloatingPointFaultsRaiseOverflow) {
-    EXPECT_RUNTIME_ERROR(runtime::CenteredOffset(std::numeric_limits<float>::infinity(), 1.0f), 6);
-    EXPECT_RUNTIME_ERROR(runtime::CenteredOffset(3e10f, 0.0f), 6);
+    EXPECT_RUNTIME_ERROR(forms::CenteredOffset(std::numeric_limits<float>::infinity(), 1.0f), 6);
+    EXPECT_RUNTIME_ERROR(forms::CenteredOffset(3e10f, 0.0f), 6);
 }
 
 TEST(Twips, FifteenTwipsMakeOnePixelAtTheSystemDpi) {
-    if (runtime::ScreenDpi() != 96) GTEST_SKIP() << "run at another display scaling";
-    EXPECT_EQ(429, runtime::TwipsToPixels(6435));
-    EXPECT_EQ(217, runtime::TwipsToPixels(3255));
-    EXPECT_FLOAT_EQ(static_cast<float>(GetSystemMetrics(SM_CXSCREEN) * 15), runtime::Screen::Width());
-    EXPECT_FLOAT_EQ(static_cast<float>(GetSystemMetrics(SM_CYSCREEN) * 15), runtime::Screen::Height());
+    if (forms::ScreenDpi() != 96) GTEST_SKIP() << "run at another display scaling";
+    EXPECT_EQ(429, forms::TwipsToPixels(6435));
+    EXPECT_EQ(217, forms::TwipsToPixels(3255));
+    EXPECT_FLOAT_EQ(static_cast<float>(GetSystemMetrics(SM_CXSCREEN) * 15), forms::Screen::Width());
+    EXPECT_FLOAT_EQ(static_cast<float>(GetSystemMetrics(SM_CYSCREEN) * 15), forms::Screen::Height());
 }
 
 TEST(Form, ShowLoadsOnceRunsLoadBeforeVisibleAndCentres) {
@@ -97,8 +96,8 @@ TEST(Form, ShowLoadsOnceRunsLoadBeforeVisibleAndCentres) {
 
     RECT outer;
     GetWindowRect(form.Hwnd(), &outer);
-    EXPECT_EQ(runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Width(), form.Width())), outer.left);
-    EXPECT_EQ(runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Height(), form.Height())), outer.top);
+    EXPECT_EQ(forms::TwipsToPixels(forms::CenteredOffset(forms::Screen::Width(), form.Width())), outer.left);
+    EXPECT_EQ(forms::TwipsToPixels(forms::CenteredOffset(forms::Screen::Height(), form.Height())), outer.top);
 
     form.Hide();
     EXPECT_TRUE(form.Loaded());
@@ -119,7 +118,7 @@ TEST(Form, TestWindowWithPictureLabelAndHalfFullBar) {
     EXPECT_EQ(form.bar.Steps() / 2, SendMessageW(form.bar.Hwnd(), PBM_GETPOS, 0, 0));
     const std::wstring folder = automation::ExeFolder() + L"\\screenshots";
     CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring name = L"test-window-" + std::to_wstring(runtime::ScreenDpi()) + L"dpi.png";
+    const std::wstring name = L"test-window-" + std::to_wstring(forms::ScreenDpi()) + L"dpi.png";
     EXPECT_TRUE(automation::SaveScreenshot(form.Hwnd(), folder + L"\\" + name));
 }
 
@@ -152,15 +151,15 @@ TEST(Form, MoveAndSizeAreInTwipsOfTheOuterWindow) {
 
 TEST(Form, UnloadDestroysTheWindowAndTheObjectLoadsAgain) {
     TestForm form;
-    const int before = runtime::Form::LoadedCount();
+    const int before = forms::Form::LoadedCount();
     form.Load();
     const HWND first = form.Hwnd();
-    EXPECT_EQ(before + 1, runtime::Form::LoadedCount());
+    EXPECT_EQ(before + 1, forms::Form::LoadedCount());
     form.Unload();
     EXPECT_FALSE(IsWindow(first));
     EXPECT_FALSE(form.Loaded());
     EXPECT_EQ(nullptr, form.caption.Hwnd());
-    EXPECT_EQ(before, runtime::Form::LoadedCount());
+    EXPECT_EQ(before, forms::Form::LoadedCount());
     form.caption.SetCaption(L"kept while unloaded");
     form.Load();
     EXPECT_EQ(2, form.loads);
@@ -204,17 +203,17 @@ TEST(Labels, AutoSizeGrowsDownwardKeepingLeftAndWidth) {
 
 namespace {
 
-class TwoButtons final : public runtime::Form {
+class TwoButtons final : public forms::Form {
 public:
     TwoButtons()
-        : Form(runtime::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
-          first(*this, {100, 100, 1440, 420}, runtime::kDefaultFont, [this] { ++firstPresses; }),
-          second(*this, {2000, 100, 1440, 420}, runtime::kDefaultFont, [this] { ++secondPresses; }) {
+        : Form(forms::FormLayout{4935, 1290, IDR_INSTALLER_PICTURE, IDI_PROGRAM, true}),
+          first(*this, {100, 100, 1440, 420}, forms::kDefaultFont, [this] { ++firstPresses; }),
+          second(*this, {2000, 100, 1440, 420}, forms::kDefaultFont, [this] { ++secondPresses; }) {
         SetDefaultButton(first);
         SetCancelButton(second);
     }
-    runtime::Button first;
-    runtime::Button second;
+    forms::Button first;
+    forms::Button second;
     int firstPresses = 0;
     int secondPresses = 0;
 

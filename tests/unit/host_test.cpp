@@ -20,7 +20,7 @@ TEST(UnhandledErrors, AreReportedInGalicianAndEndTheProgramWithCode3) {
         testing_support::TestHost host(L"C:\\");
         int exitCode = -1;
         try {
-            runtime::ReportUnhandledError(c.number);
+            host::ReportUnhandledError(c.number);
         } catch (const testing_support::ProgramEnded& ended) {
             exitCode = ended.exitCode;
         }
@@ -35,10 +35,10 @@ TEST(UnhandledErrors, AreReportedInGalicianAndEndTheProgramWithCode3) {
 // The box must fit on the screen: ten names, then how many more.
 TEST(InUseQuestion, NamesTenProgramsThenHowManyMore) {
     testing_support::TestHost host(L"C:\\");
-    host.answer = [] { return runtime::kCancel; };
+    host.answer = [] { return host::kCancel; };
     std::vector<std::wstring> programs;
     for (int i = 1; i <= 60; ++i) programs.push_back(L"Programa " + std::to_wstring(i));
-    EXPECT_EQ(runtime::InUseAnswer::kCancel, runtime::AskAboutFilesInUse(programs, true));
+    EXPECT_EQ(host::InUseAnswer::kCancel, host::AskAboutFilesInUse(programs, true));
     ASSERT_EQ(1u, host.messages.size());
     const std::wstring& text = host.messages[0].text;
     EXPECT_NE(std::wstring::npos, text.find(L"\nPrograma 10\ne 50 m\u00E1is\n\n")) << testing::PrintToString(text);

@@ -16,7 +16,7 @@
 #include "tests/support/test_host.h"
 #include "tests/unit/error_matchers.h"
 #include "update/file_version.h"
-#include "update/files.h"
+#include "update/rules.h"
 #include "update/integrity.h"
 
 using testing_support::ReadFile;
@@ -101,7 +101,7 @@ protected:
         {
             const runtime::FileHandle held(
                 CreateFileW(Proof(L"QUENDOR.LEX").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-            EXPECT_EQ(runtime::kExitAtNextRestart, Run());
+            EXPECT_EQ(host::kExitAtNextRestart, Run());
         }
         FrmInstalador::Instance().Unload();
     }
@@ -115,14 +115,14 @@ protected:
         EXPECT_EQ((std::vector<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), FilesIn(ProofFolder()));
     }
     // The failure message over the visible window; the exit code tells the cause.
-    void ExpectOneFailureWithWindowVisible(int exitCode, int expectedCode = runtime::kExitFailed) {
+    void ExpectOneFailureWithWindowVisible(int exitCode, int expectedCode = host::kExitFailed) {
         EXPECT_EQ(expectedCode, exitCode);
         ASSERT_EQ(1u, host.messages.size());
         EXPECT_EQ(kFailure, host.messages[0].text);
         EXPECT_EQ(16, host.messages[0].style);
         EXPECT_EQ(kTitle, host.messages[0].title);
         EXPECT_EQ(0u, host.messages[0].state.find(L"visible")) << host.messages[0].state;
-        const runtime::ProgressBar& bar = FrmInstalador::Instance().ProgressBar1;
+        const forms::ProgressBar& bar = FrmInstalador::Instance().ProgressBar1;
         EXPECT_EQ(bar.Max(), bar.Value()) << "the bar is filled before the message";
     }
 
@@ -165,7 +165,7 @@ TEST_F(Instalar, ReplacesBothFilesAndReportsSuccessWithTheWindowHidden) {
 TEST_F(Instalar, NoEngineInTheProofingFolderChangesNothing) {
     DeleteFileW(Proof(L"QUENDOR.DLL").c_str());
     shared.Fill({Entry()});
-    ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
+    ExpectOneFailureWithWindowVisible(Run(), host::kExitNothingToUpdate);
     EXPECT_EQ("<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
 }
@@ -178,21 +178,21 @@ TEST_F(Instalar, NoUsableEntryEndsInTheFailureMessage) {
     for (const auto& names : keys) {
         host.messages.clear();
         shared.Fill(names);
-        ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
+        ExpectOneFailureWithWindowVisible(Run(), host::kExitNothingToUpdate);
         ExpectUnchanged();
         FrmInstalador::Instance().Unload();
     }
 }
 
 TEST_F(Instalar, MissingKeyEndsInTheFailureMessage) {
-    ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
+    ExpectOneFailureWithWindowVisible(Run(), host::kExitNothingToUpdate);
     ExpectUnchanged();
 }
 
 TEST_F(Instalar, OnlyTheFirstEntryWithTheMarkerCounts) {
     // The first entry leads to a folder without the engine; the second would have it.
     shared.Fill({office.Path() + L"\\A\\Microsoft Shared\\x.dll", Entry()});
-    ExpectOneFailureWithWindowVisible(Run(), runtime::kExitNothingToUpdate);
+    ExpectOneFailureWithWindowVisible(Run(), host::kExitNothingToUpdate);
     ExpectUnchanged();
 }
 
@@ -231,7 +231,7 @@ TEST_F(Instalar, AnInstalledFileInUseIsNamedAndCancellingChangesNothing) {
         {L"QUENDOR.LEX", L". Con \u00ABContinuar\u00BB, a actualizaci\u00F3n remata cando se reinicie o ordenador; con "
                          L"\u00ABCancelar\u00BB, non se cambia nada.", 6},
     };
-    host.answer = [] { return runtime::kCancel; };
+    host.answer = [] { return host::kCancel; };
     for (const auto& c : cases) {
         host.messages.clear();
         shared.Fill({Entry()});
@@ -240,7 +240,7 @@ TEST_F(Instalar, AnInstalledFileInUseIsNamedAndCancellingChangesNothing) {
             const runtime::FileHandle held(
                 CreateFileW(Proof(c.locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(held);
-            EXPECT_EQ(runtime::kExitFilesInUse, Run());
+            EXPECT_EQ(host::kExitFilesInUse, Run());
         }
         ASSERT_EQ(2u, host.messages.size());
         EXPECT_EQ(inUse + c.choice, host.messages[0].text);
@@ -278,15 +278,15 @@ TEST_F(Instalar, AFailedUndoKeepsTheOldEngineUnderAName) {
                 return false;
             }
             if (scanner && refused++ == c.scannerLetsGoAfter) scanner.Reset();
-            return runtime::MoveInPlace(from, to);
+            return update::MoveInPlace(from, to);
         };
         bool partly = false;
         try {
-            runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
-                                           {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
-                                          move);
+            update::ReplaceFilesTogether(
+                {{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")}, {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
+                move);
             ADD_FAILURE() << "the refused move raised nothing";
-        } catch (const runtime::PartlyReplaced& error) {
+        } catch (const update::PartlyReplaced& error) {
             partly = true;
             EXPECT_EQ(runtime::kPermissionDenied, error.Number());
         } catch (const runtime::RuntimeError& error) {
@@ -356,8 +356,8 @@ LRESULT CALLBACK NoteActivation(int code, WPARAM wParam, LPARAM lParam) {
         RECT outer;
         GetWindowRect(window.Hwnd(), &outer);
         const bool centred =
-            outer.left == runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Width(), window.Width())) &&
-            outer.top == runtime::TwipsToPixels(runtime::CenteredOffset(runtime::Screen::Height(), window.Height()));
+            outer.left == forms::TwipsToPixels(forms::CenteredOffset(forms::Screen::Width(), window.Width())) &&
+            outer.top == forms::TwipsToPixels(forms::CenteredOffset(forms::Screen::Height(), window.Height()));
         activationState = window.Caption() + L"|" + (centred ? L"centred" : L"not centred") + L"|label " +
                           (window.Label1.Visible() ? L"shown" : L"hidden") + L": " + window.Label1.Caption() +
                           L"|bar " + std::to_wstring(static_cast<long>(window.ProgressBar1.Min())) + L"-" +
@@ -410,9 +410,9 @@ LRESULT CALLBACK NoteInstallerActivation(int code, WPARAM wParam, LPARAM lParam)
 // Unattended, the same procedure runs; only what a person would see differs.
 TEST_F(Instalar, UnattendedRunsShowNoMessageAndTellTheOutcomeByTheExitCode) {
     shared.Fill({Entry()});
-    for (const runtime::RunMode mode : {runtime::RunMode::kPassive, runtime::RunMode::kSilent}) {
+    for (const host::RunMode mode : {host::RunMode::kPassive, host::RunMode::kSilent}) {
         for (const bool engineInstalled : {true, false}) {
-            SCOPED_TRACE(testing::Message() << (mode == runtime::RunMode::kSilent ? "silent" : "passive")
+            SCOPED_TRACE(testing::Message() << (mode == host::RunMode::kSilent ? "silent" : "passive")
                                             << (engineInstalled ? ", engine installed" : ", no engine"));
             WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
             if (engineInstalled) {
@@ -422,16 +422,17 @@ TEST_F(Instalar, UnattendedRunsShowNoMessageAndTellTheOutcomeByTheExitCode) {
             }
             host.messages.clear();
             installerActivated = false;
-            runtime::SetRunMode(mode);
+            host::SetRunMode(mode);
             const HHOOK hook = SetWindowsHookExW(WH_CBT, NoteInstallerActivation, nullptr, GetCurrentThreadId());
             const int exitCode = Run();
             UnhookWindowsHookEx(hook);
-            runtime::SetRunMode(runtime::RunMode::kInteractive);
+            host::SetRunMode(host::RunMode::kInteractive);
             FrmInstalador::Instance().Unload();
 
-            EXPECT_EQ(engineInstalled ? runtime::kExitUpdated : runtime::kExitNothingToUpdate, exitCode);
+            EXPECT_EQ(engineInstalled ? host::kExitUpdated : host::kExitNothingToUpdate, exitCode);
             EXPECT_TRUE(host.messages.empty()) << testing::PrintToString(host.messages[0].text);
-            EXPECT_EQ(mode == runtime::RunMode::kPassive, installerActivated) << "the window is shown in passive runs only";
+            EXPECT_EQ(mode == host::RunMode::kPassive, installerActivated)
+                << "the window is shown in passive runs only";
             EXPECT_EQ(engineInstalled ? kNewEngine : "<missing>", ReadFile(Proof(L"QUENDOR.DLL")));
             EXPECT_EQ(engineInstalled ? "new lexicon" : "old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
         }
@@ -465,13 +466,13 @@ TEST_F(Instalar, AFolderNamedOutsideTheAnsiCodePageIsTheOneUpdated) {
 TEST_F(Instalar, ANewerUpdateInPlaceTakesAnEarlierQueuedOneOut) {
     testing_support::RestartQueueSandbox queue;
     shared.Fill({Entry()});
-    runtime::SetRunMode(runtime::RunMode::kSilent);
+    host::SetRunMode(host::RunMode::kSilent);
     QueueWhileTheLexiconIsHeld();
     EXPECT_EQ(4u, queue.Queued().size()) << "two renames queued";
     EXPECT_EQ(4u, FilesIn(ProofFolder()).size()) << "their two copies beside the files";
     WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
-    EXPECT_EQ(runtime::kExitUpdated, Run());
-    runtime::SetRunMode(runtime::RunMode::kInteractive);
+    EXPECT_EQ(host::kExitUpdated, Run());
+    host::SetRunMode(host::RunMode::kInteractive);
     EXPECT_EQ("newer lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
     EXPECT_TRUE(queue.Queued().empty()) << testing::PrintToString(queue.Queued());
     ExpectNoStrayFiles();
@@ -481,15 +482,15 @@ TEST_F(Instalar, ANewerUpdateInPlaceTakesAnEarlierQueuedOneOut) {
 TEST_F(Instalar, AQueuedPairSurvivesAFailedRun) {
     testing_support::RestartQueueSandbox queue;
     shared.Fill({Entry()});
-    runtime::SetRunMode(runtime::RunMode::kSilent);
+    host::SetRunMode(host::RunMode::kSilent);
     QueueWhileTheLexiconIsHeld();
     const std::vector<std::wstring> queued = queue.Queued();
     const std::vector<std::wstring> files = FilesIn(ProofFolder());
     WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
     SetFileAttributesW(Proof(L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(runtime::kExitFailed, Run());
+    EXPECT_EQ(host::kExitFailed, Run());
     SetFileAttributesW(Proof(L"QUENDOR.LEX").c_str(), FILE_ATTRIBUTE_NORMAL);
-    runtime::SetRunMode(runtime::RunMode::kInteractive);
+    host::SetRunMode(host::RunMode::kInteractive);
     EXPECT_EQ(queued, queue.Queued());
     EXPECT_EQ(files, FilesIn(ProofFolder()));
 }
@@ -501,10 +502,10 @@ TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
     ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
     shared.Fill({Entry()});
-    runtime::SetRunMode(runtime::RunMode::kSilent);
+    host::SetRunMode(host::RunMode::kSilent);
     const runtime::FileHandle held(CreateFileW(Proof(L"QUENDOR.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_EQ(runtime::kExitFilesInUse, Run());
-    runtime::SetRunMode(runtime::RunMode::kInteractive);
+    EXPECT_EQ(host::kExitFilesInUse, Run());
+    host::SetRunMode(host::RunMode::kInteractive);
     EXPECT_TRUE(queue.Queued().empty()) << testing::PrintToString(queue.Queued());
     ExpectNoStrayFiles();
 }
@@ -518,11 +519,11 @@ TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(theirs)));
         testing_support::RestartQueueSandbox queue;
         ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"~ofc1.tmp").c_str(), FALSE));
-        ASSERT_TRUE(runtime::QueueRename(Proof(L"~ofc1.tmp"), Proof(theirs)));
+        ASSERT_TRUE(update::QueueRename(Proof(L"~ofc1.tmp"), Proof(theirs)));
         const std::vector<std::wstring> before = queue.Queued();
-        runtime::SetRunMode(runtime::RunMode::kSilent);
-        EXPECT_EQ(runtime::kExitAtNextRestart, Run());
-        runtime::SetRunMode(runtime::RunMode::kInteractive);
+        host::SetRunMode(host::RunMode::kSilent);
+        EXPECT_EQ(host::kExitAtNextRestart, Run());
+        host::SetRunMode(host::RunMode::kInteractive);
         FrmInstalador::Instance().Unload();
         const std::vector<std::wstring> after = queue.Queued();
         ASSERT_EQ(before.size() + oursQueued, after.size()) << testing::PrintToString(after);
@@ -536,7 +537,7 @@ TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     shared.Fill({Entry()});
     // The success message itself runs out of memory.
     host.msgBoxRunsOutOfMemory = true;
-    EXPECT_EQ(runtime::kExitUpdated, Run());
+    EXPECT_EQ(host::kExitUpdated, Run());
     ASSERT_EQ(1u, host.messages.size()) << "no failure message after it";
     EXPECT_EQ(kSuccess, host.messages[0].text);
     EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
@@ -574,9 +575,9 @@ TEST(UpdateRules, SameContents) {
         }
         runtime::FileHandle held;
         if (c.held) held.Reset(CreateFileW(installed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_EQ(c.same, runtime::SameContents(incoming, installed));
+        EXPECT_EQ(c.same, update::SameContents(incoming, installed));
     }
-    EXPECT_FALSE(runtime::SameContents(incoming, folder / L"missing"));
+    EXPECT_FALSE(update::SameContents(incoming, folder / L"missing"));
 }
 
 // A copy of file whose version resource claims size bytes in its data entry.
@@ -606,7 +607,7 @@ TEST(UpdateRules, Versions) {
         {kTwo, kOne, true}, {kOne, kOne, false}, {kOne, kTwo, false},
         {std::nullopt, kOne, false}, {kTwo, std::nullopt, false}, {std::nullopt, std::nullopt, false},
     };
-    for (const auto& rule : rules) EXPECT_EQ(rule.newer, runtime::IsNewer(rule.installed, rule.incoming));
+    for (const auto& rule : rules) EXPECT_EQ(rule.newer, update::IsNewer(rule.installed, rule.incoming));
 
     const std::wstring folder = TestFolder() + L"\\";
     TempFolder text;
@@ -626,10 +627,10 @@ TEST(UpdateRules, Versions) {
     };
     for (const auto& file : files) {
         SCOPED_TRACE(testing::PrintToString(file.file));
-        EXPECT_EQ(file.version, runtime::FileVersion(file.file));
-        EXPECT_EQ(file.description, runtime::FileDescription(file.file));
+        EXPECT_EQ(file.version, update::FileVersion(file.file));
+        EXPECT_EQ(file.description, update::FileDescription(file.file));
     }
-    EXPECT_EQ(L"2.0.0.0", runtime::VersionText(kTwo));
+    EXPECT_EQ(L"2.0.0.0", update::VersionText(kTwo));
 }
 
 // What is moved must be what was checked: a staged copy changed after the
@@ -638,9 +639,9 @@ TEST_F(Instalar, AStagedCopyThatDiffersFromTheCheckedSourceIsNeverMoved) {
     const auto changeEngine = [](const std::wstring& staged) {
         if (ReadFile(staged) == kNewEngine) WriteFile(staged, kNewEngine.substr(0, 300));
     };
-    EXPECT_THROW(runtime::ReplaceFilesTogether({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
-                                                {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
-                                               runtime::MoveInPlace, changeEngine),
-                 runtime::DamagedFiles);
+    EXPECT_THROW(update::ReplaceFilesTogether({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
+                                               {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}},
+                                              update::MoveInPlace, changeEngine),
+                 update::DamagedFiles);
     ExpectUnchanged();
 }

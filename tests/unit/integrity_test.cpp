@@ -73,14 +73,14 @@ TEST(CheckNewFiles, ADamagedPairIsRefusedAndAWholeOnePasses) {
         TempFolder folder;
         WriteFile(folder / L"QUENDOR.DLL", pair.engine);
         WriteFile(folder / L"QUENDOR.LEX", pair.lexicon);
-        if (!pair.list.empty()) WriteFile(folder / runtime::kIntegrityListName, pair.list);
+        if (!pair.list.empty()) WriteFile(folder / update::kIntegrityListName, pair.list);
         const auto check = [&] {
-            runtime::CheckNewFiles({{folder / L"QUENDOR.DLL", L"C:\\PROOF\\QUENDOR.DLL"},
-                                    {folder / L"QUENDOR.LEX", L"C:\\PROOF\\QUENDOR.LEX"}},
-                                   folder.Path());
+            update::CheckNewFiles({{folder / L"QUENDOR.DLL", L"C:\\PROOF\\QUENDOR.DLL"},
+                                   {folder / L"QUENDOR.LEX", L"C:\\PROOF\\QUENDOR.LEX"}},
+                                  folder.Path());
         };
         if (pair.damaged) {
-            EXPECT_THROW(check(), runtime::DamagedFiles);
+            EXPECT_THROW(check(), update::DamagedFiles);
         } else {
             EXPECT_NO_THROW(check());
         }

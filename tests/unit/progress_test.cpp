@@ -15,9 +15,9 @@ namespace {
 using testing_support::BarForm;
 
 // Passes every access on to a real bar and notes each write.
-class RecordingBar final : public runtime::ProgressBarProperties {
+class RecordingBar final : public forms::ProgressBarProperties {
 public:
-    explicit RecordingBar(runtime::ProgressBar& bar) : bar_(bar) {}
+    explicit RecordingBar(forms::ProgressBar& bar) : bar_(bar) {}
     float Min() const override { return bar_.Min(); }
     float Max() const override { return bar_.Max(); }
     float Value() const override {
@@ -44,7 +44,7 @@ public:
 
 private:
     static std::string Format(float value) { return std::to_string(static_cast<long long>(value)); }
-    runtime::ProgressBar& bar_;
+    forms::ProgressBar& bar_;
 };
 
 // Counts what the native control is told.
@@ -139,7 +139,7 @@ TEST_F(ProgressHelpers, IncrementarPastTheRangeIsRefusedByTheBar) {
 
 TEST(ProgressBarRules, RangeMustNotBeEmptyAndValueMustFit) {
     BarForm form;
-    runtime::ProgressBar& bar = form.bar;
+    forms::ProgressBar& bar = form.bar;
     bar.SetMax(10000.0f);
     bar.SetValue(10000.0f);
     // A full bar restarted on a smaller range: Min, Max below Value, then Value.
@@ -163,7 +163,7 @@ TEST(ProgressBarRules, RangeMustNotBeEmptyAndValueMustFit) {
 TEST(ProgressBarRules, NativeControlIsToldOnlyWhenTheFillMoves) {
     BarForm form;
     form.Show();
-    runtime::ProgressBar& bar = form.bar;
+    forms::ProgressBar& bar = form.bar;
     bar.SetMax(10000.0f);
     nativeProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(bar.Hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingProc)));

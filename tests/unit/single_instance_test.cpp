@@ -42,12 +42,12 @@ TEST(SingleInstance, OnlyAMutexOfSystemOrTheAdministratorsIsAnotherCopy) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
-        std::optional<runtime::SingleInstance> copy;
+        std::optional<host::SingleInstance> copy;
         runtime::KernelObject other;
         if (c.holder == Holder::kCopy) copy.emplace(kName);
         if (c.holder == Holder::kEvent) other.Reset(CreateEventW(nullptr, TRUE, FALSE, kName));
         if (c.holder == Holder::kMutex) other = MutexOwnedBy(c.owner);
         ASSERT_EQ(c.holder == Holder::kEvent || c.holder == Holder::kMutex, static_cast<bool>(other));
-        EXPECT_EQ(c.first, runtime::SingleInstance(kName).First());
+        EXPECT_EQ(c.first, host::SingleInstance(kName).First());
     }
 }

@@ -35,9 +35,9 @@ BOOL WINAPI RefusingSetDefaultDllDirectories(DWORD flags) {
 // that Windows loads later by name are already in the process, each from the
 // system folder, so that a load by name finds them there.
 TEST(RestrictDllSearch, WithoutDefaultDirectoriesTakesLaterDllsFromTheSystemFolder) {
-    runtime::RestrictDllSearch(RefusingSetDefaultDllDirectories);
+    host::RestrictDllSearch(RefusingSetDefaultDllDirectories);
     EXPECT_EQ(0x800u, askedFor) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
-    runtime::RestrictDllSearch(nullptr);
+    host::RestrictDllSearch(nullptr);
     const std::wstring system = runtime::LCase(SystemFolder());
     // A name this system lacks cannot be planted over: Wine has no wdmaud.drv,
     // comres.dll or rpcrtremote.dll.
@@ -57,7 +57,7 @@ TEST(RestrictDllSearch, WithoutDefaultDirectoriesTakesLaterDllsFromTheSystemFold
 
 TEST(CommonControls, AreVersionSixThroughTheManifest) {
     const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-    ASSERT_TRUE(runtime::dll::InitCommonControlsEx(controls));
+    ASSERT_TRUE(host::dll::InitCommonControlsEx(controls));
     const auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "DllGetVersion")));
     ASSERT_NE(nullptr, getVersion);
