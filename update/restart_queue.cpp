@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "host/log.h"
 #include "runtime/handles.h"
 #include "runtime/paths.h"
+#include "runtime/strings.h"
 
 namespace update {
 
@@ -103,12 +105,15 @@ bool WriteValue(const wchar_t* name, const std::wstring& text) {
     return result == ERROR_SUCCESS;
 }
 
-// A queued path as a file path: "!\??\C:\x" and "\??\C:\x" are C:\x; empty
+// A queued path as Win32 takes it: "!\??\C:\x" and "\\?\c:\x" are C:\x and
+// c:\x; a path on no drive letter keeps "\\?\" ("\\?\UNC\server\x"). Empty
 // for a path of any other form, which the program does not understand.
 std::wstring PlainPath(std::wstring_view path) {
     if (path.starts_with(L'!')) path.remove_prefix(1);
-    if (!path.starts_with(L"\\??\\") || path.size() == 4) return std::wstring();
-    return std::wstring(path.substr(4));
+    if (!path.starts_with(L"\\??\\") && !path.starts_with(L"\\\\?\\")) return std::wstring();
+    path.remove_prefix(4);
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return std::wstring(path);
+    return path.empty() ? std::wstring() : L"\\\\?\\" + std::wstring(path);
 }
 
 // One of the updater's own copies, made beside the file it was to replace.
@@ -130,6 +135,59 @@ std::vector<std::wstring> Comparable(const std::vector<std::wstring>& paths) {
     std::vector<std::wstring> comparable;
     for (const std::wstring& path : paths) comparable.push_back(runtime::ComparablePath(path));
     return comparable;
+}
+
+// A path on another computer is never opened nor looked up: as SYSTEM that
+// would make the PC sign in there. A path with no root is none of ours either.
+bool OnAnotherComputer(const std::wstring& path) {
+    if (runtime::LCase(path).starts_with(L"\\\\?\\unc\\")) return true;
+    const std::size_t root = path.find(L'\\', path.starts_with(L"\\\\?\\") ? 4 : 0);
+    return root == std::wstring::npos || GetDriveTypeW(path.substr(0, root + 1).c_str()) == DRIVE_REMOTE;
+}
+
+// The path with its short (8.3) names made long; as written where nothing
+// has that name.
+std::wstring LongPath(const std::wstring& path) {
+    const DWORD size = GetLongPathNameW(path.c_str(), nullptr, 0);
+    std::wstring buffer(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetLongPathNameW(path.c_str(), buffer.data(), size);
+    return length == 0 || length >= size ? path : buffer.substr(0, length);
+}
+
+std::wstring LongName(const std::wstring& path) {
+    const std::wstring full = LongPath(path);
+    return runtime::LCase(full.substr(runtime::FolderPrefix(full).size()));
+}
+
+struct FolderIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+    bool operator==(const FolderIdentity&) const = default;
+};
+
+// Opened asking for no access at all: only its identity is read, which a
+// folder one may not list still gives.
+std::optional<FolderIdentity> IdentityOf(const std::wstring& folder) {
+    const runtime::FileHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!handle || !GetFileInformationByHandle(handle.Get(), &information)) return std::nullopt;
+    return FolderIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+// Whether a queued destination names our file. A rename replaces a name, not
+// a file (our lexicon may not exist yet; a hard link to the engine is not
+// its name): the same folder, known by its identity, and the same name.
+bool Onto(const std::wstring& queued, const std::wstring& ours) {
+    if (OnAnotherComputer(queued) || LongName(queued) != LongName(ours)) return false;
+    // With its backslash, a drive's root stays the root, not that drive's current folder.
+    const std::optional<FolderIdentity> theirs = IdentityOf(runtime::FolderPrefix(queued));
+    const std::optional<FolderIdentity> mine = IdentityOf(runtime::FolderPrefix(ours));
+    if (theirs && mine) return *theirs == *mine;
+    // A folder that cannot be opened (delete-pending, denied) is known by its text.
+    return runtime::ComparablePath(LongPath(runtime::FolderPrefix(queued))) ==
+           runtime::ComparablePath(LongPath(runtime::FolderPrefix(ours)));
 }
 
 // Takes out of both values each rename onto one of destinations from a copy
@@ -204,7 +262,6 @@ std::vector<std::wstring> QueuedRenames() {
 }
 
 std::vector<QueuedRename> RenamesOnto(const std::wstring& destination) {
-    const std::wstring wanted = runtime::ComparablePath(destination);
     std::vector<QueuedRename> renames;
     for (const wchar_t* name : kValues) {
         const Value value = ReadValue(name);
@@ -212,7 +269,7 @@ std::vector<QueuedRename> RenamesOnto(const std::wstring& destination) {
         for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2) {
             const std::wstring from = PlainPath(value.strings[i].text);
             const std::wstring to = PlainPath(value.strings[i + 1].text);
-            if (from.empty() || to.empty() || runtime::ComparablePath(to) != wanted) continue;
+            if (from.empty() || to.empty() || !Onto(to, destination)) continue;
             renames.push_back({from, OwnCopyBeside(from, destination)});
         }
     }

@@ -22,7 +22,10 @@ struct QueuedRename {
     bool ours = false;  // from one of the updater's own copies beside the file
 };
 // The renames queued onto destination, in the order the restart carries
-// them out: the last one leaves its file there.
+// them out: the last one leaves its file there. A queued destination is
+// destination when it names a file of that name in the same folder, known by
+// the folder's identity on its volume, however the path is written (short
+// names, other case, "\??\" or "\\?\"); one on another computer never is.
 std::vector<QueuedRename> RenamesOnto(const std::wstring& destination);
 
 // Queues each copy to replace its destination at the next restart, in order,

@@ -10,6 +10,7 @@
 #include "gtest/gtest.h"
 #include "installer/frm_instalador.h"
 #include "runtime/handles.h"
+#include "runtime/strings.h"
 #include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
@@ -511,13 +512,19 @@ TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
 }
 
 // Another installer's renames onto the files stay as they are, first: after
-// its newer engine nothing is queued; after anything else, our pair.
+// its newer engine nothing is queued; after anything else, our pair. Its
+// file is known however the value names it.
 TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
     using testing_support::RestartQueueSandbox;
     ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
     shared.Fill({Entry()});
+    wchar_t shortName[MAX_PATH];
+    const std::wstring shortProof(shortName, GetShortPathNameW(ProofFolder().c_str(), shortName, MAX_PATH));
+    ASSERT_NE(runtime::LCase(ProofFolder()), runtime::LCase(shortProof)) << "a short (8.3) form of the folder";
     for (const auto& [theirs, oursQueued] : {std::pair{L"\\??\\" + Proof(L"QUENDOR.DLL"), 0u},
-                                             std::pair{L"\\??\\" + Proof(L"QUENDOR.LEX"), 4u}}) {
+                                             std::pair{L"\\??\\" + Proof(L"QUENDOR.LEX"), 4u},
+                                             std::pair{L"\\??\\" + shortProof + L"\\QUENDOR.DLL", 0u},
+                                             std::pair{L"\\\\?\\" + runtime::LCase(shortProof) + L"\\quendor.dll", 0u}}) {
         SCOPED_TRACE(testing::PrintToString(theirs));
         RestartQueueSandbox queue;
         ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"~ofc1.tmp").c_str(), FALSE));
