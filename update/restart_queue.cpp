@@ -169,8 +169,9 @@ struct FolderIdentity {
 // Opened asking for no access at all: only its identity is read, which a
 // folder one may not list still gives.
 std::optional<FolderIdentity> IdentityOf(const std::wstring& folder) {
-    const runtime::FileHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const runtime::FileHandle handle(
+        CreateFileW(folder.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information;
     if (!handle || !GetFileInformationByHandle(handle.Get(), &information)) return std::nullopt;
     return FolderIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
@@ -194,7 +195,8 @@ bool Onto(const std::wstring& queued, const std::wstring& ours) {
 // of ours that taken says is to go, and deletes the copy. A whole value loses
 // those pairs' bytes and nothing else; any other is left as it is, but our
 // copies named in it are deleted all the same, so that their renames fail.
-void TakeOut(const std::vector<std::wstring>& destinations, const std::function<bool(const std::wstring& copy)>& taken) {
+void TakeOut(const std::vector<std::wstring>& destinations,
+             const std::function<bool(const std::wstring& copy)>& taken) {
     const std::vector<std::wstring> wanted = Comparable(destinations);
     const auto ours = [&](const std::wstring& copy) {
         return !copy.empty() && taken(copy) &&
@@ -277,26 +279,31 @@ std::vector<QueuedRename> RenamesOnto(const std::wstring& destination) {
 }
 
 bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std::wstring>& destinations) {
-    // MoveFileEx appends to the first value here; which one it takes is
-    // Windows' choice, so both must be certain.
+    // MoveFileEx appends to the first value, under Wine at least; which one
+    // it takes is Windows' own choice, so both must be certain.
     for (const wchar_t* name : kValues) {
         const Value value = ReadValue(name);
         if (value.flaw.empty()) continue;
-        host::Log(L"O valor " + std::wstring(name) + L" " + value.flaw + L": non se pon nada na cola do reinicio");
+        host::Log(L"O valor " + std::wstring(name) + L" " + value.flaw +
+                  L": non se pon nada na cola do reinicio");
         return false;
     }
     const std::vector<std::wstring> queued = Comparable(copies);
-    const auto takeOursOut = [&] { TakeOut(destinations, [&](const std::wstring& copy) { return Contains(queued, copy); }); };
+    const auto takeOursOut = [&] {
+        TakeOut(destinations, [&](const std::wstring& copy) { return Contains(queued, copy); });
+    };
     for (std::size_t i = 0; i < copies.size(); ++i) {
         if (!MoveFileExW(copies[i].c_str(), destinations[i].c_str(),
                          MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
-            host::LogSystemError(L"P\u00F3r na cola do reinicio " + copies[i] + L" sobre", GetLastError(), destinations[i]);
+            host::LogSystemError(L"P\u00F3r na cola do reinicio " + copies[i] + L" sobre", GetLastError(),
+                                 destinations[i]);
             takeOursOut();
             return false;
         }
         host::Log(L"Na cola do reinicio: " + copies[i] + L" sobre " + destinations[i]);
     }
-    if (std::ranges::none_of(kValues, [&](const wchar_t* name) { return QueuedInOrder(ReadValue(name), copies, destinations); })) {
+    const auto holdsOurs = [&](const wchar_t* name) { return QueuedInOrder(ReadValue(name), copies, destinations); };
+    if (std::ranges::none_of(kValues, holdsOurs)) {
         host::Log(L"A cola do reinicio non ten os ficheiros novos enteiros e en orde: qu\u00EDtanse de novo");
         takeOursOut();
         return false;

@@ -21,11 +21,9 @@ std::optional<std::string> RestartQueueSandbox::Value(const wchar_t* name) {
     DWORD bytes = 0;
     if (RegQueryValueExW(key.Get(), name, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) return {};
     std::string data(bytes, '\0');
-    if (RegQueryValueExW(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &bytes) != ERROR_SUCCESS) {
-        return {};
-    }
+    const LONG read = RegQueryValueExW(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &bytes);
     data.resize(bytes);
-    return data;
+    return read == ERROR_SUCCESS ? std::optional(data) : std::nullopt;
 }
 
 std::string RestartQueueSandbox::Bytes(const std::vector<std::wstring>& strings) {
