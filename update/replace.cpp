@@ -254,17 +254,10 @@ void QueueForRestart(const std::vector<FileReplacement>& replacements) {
     CheckStaged(replacements, staged);
     std::vector<std::wstring> copies;
     for (const TemporaryFile& file : staged) copies.push_back(file.Path());
-    for (std::size_t i = 0; i < replacements.size(); ++i) {
-        if (!QueueRename(staged[i].Path(), replacements[i].destination)) {
-            host::LogSystemError(L"P\u00F3r na cola do reinicio " + staged[i].Path() + L" sobre", GetLastError(),
-                                 replacements[i].destination);
-            UnqueueCopies(copies);
-            throw FileInUse();
-        }
-        host::Log(L"Na cola do reinicio: " + staged[i].Path() + L" sobre " + replacements[i].destination);
-    }
+    const std::vector<std::wstring> destinations = Destinations(replacements);
+    if (!QueueRenames(copies, destinations)) throw FileInUse();
     for (TemporaryFile& file : staged) file.Release();
-    Unqueue(Destinations(replacements), copies);
+    Unqueue(destinations, copies);
 }
 
 }  // namespace update

@@ -61,10 +61,11 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
 
 // Full copies beside the installed files, checked again, queued to be moved
 // over them when Windows next starts, in order, before any program can hold
-// them, after whatever is queued already. All or nothing: what was queued is
-// taken out again when a later one is refused (FileInUse). Only then are the
-// updater's earlier copies for these files taken out: a failed run leaves
-// them waiting.
+// them, after whatever is queued already. All or nothing (FileInUse): nothing
+// is queued onto a value whose pairs are not certain, and what was queued is
+// taken out again when a later one is refused or ours do not read back whole
+// and in order (see QueueRenames). Only then are the updater's earlier copies
+// for these files taken out: a failed run leaves them waiting.
 void QueueForRestart(const std::vector<FileReplacement>& replacements);
 
 }  // namespace update

@@ -10,6 +10,7 @@
 #include "gtest/gtest.h"
 #include "installer/frm_instalador.h"
 #include "runtime/handles.h"
+#include "runtime/strings.h"
 #include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
@@ -511,15 +512,24 @@ TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
 }
 
 // Another installer's renames onto the files stay as they are, first: after
-// its newer engine nothing is queued; after anything else, our pair.
+// its newer engine nothing is queued; after anything else, our pair. Its
+// file is known however the value names it.
 TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
+    using testing_support::RestartQueueSandbox;
     ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
     shared.Fill({Entry()});
-    for (const auto& [theirs, oursQueued] : {std::pair{L"QUENDOR.DLL", 0u}, std::pair{L"QUENDOR.LEX", 4u}}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(theirs)));
-        testing_support::RestartQueueSandbox queue;
+    wchar_t shortName[MAX_PATH];
+    const std::wstring shortProof(shortName, GetShortPathNameW(ProofFolder().c_str(), shortName, MAX_PATH));
+    ASSERT_NE(runtime::LCase(ProofFolder()), runtime::LCase(shortProof)) << "a short (8.3) form of the folder";
+    for (const auto& [theirs, oursQueued] : {std::pair{L"\\??\\" + Proof(L"QUENDOR.DLL"), 0u},
+                                             std::pair{L"\\??\\" + Proof(L"QUENDOR.LEX"), 4u},
+                                             std::pair{L"\\??\\" + shortProof + L"\\QUENDOR.DLL", 0u},
+                                             std::pair{L"\\\\?\\" + runtime::LCase(shortProof) + L"\\quendor.dll", 0u}}) {
+        SCOPED_TRACE(testing::PrintToString(theirs));
+        RestartQueueSandbox queue;
         ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"~ofc1.tmp").c_str(), FALSE));
-        ASSERT_TRUE(update::QueueRename(Proof(L"~ofc1.tmp"), Proof(theirs)));
+        RestartQueueSandbox::SetValue(testing_support::kPendingRenames,
+                                      RestartQueueSandbox::Bytes({L"\\??\\" + Proof(L"~ofc1.tmp"), L"!" + theirs, L""}));
         const std::vector<std::wstring> before = queue.Queued();
         host::SetRunMode(host::RunMode::kSilent);
         EXPECT_EQ(host::kExitAtNextRestart, Run());
@@ -530,6 +540,67 @@ TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
         EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << testing::PrintToString(after);
         EXPECT_EQ(ReadFile(TestFolder() + L"\\engine_v2.dll"), ReadFile(Proof(L"~ofc1.tmp")));
         EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    }
+}
+
+// The queue's values as other programs may leave them. Taking ours out cuts
+// their bytes and no others; a value that is not whole pairs closed by one
+// empty string stays as it is, only our copy named in it deleted, and
+// nothing is queued while it is there: appended, ours would shift or glue on.
+TEST_F(Instalar, RestartQueueValuesAreNeverReshaped) {
+    using testing_support::RestartQueueSandbox;
+    const auto bytes = RestartQueueSandbox::Bytes;
+    const std::wstring copy = L"\\??\\" + Proof(L"QND1.tmp");
+    const std::wstring onto = L"!\\??\\" + Proof(L"QUENDOR.DLL");
+    const std::wstring dangling = L"\\??\\C:\\Other\\dangling.txt";
+    const std::wstring theirs = L"\\??\\C:\\Other\\a.tmp";
+    const struct {
+        const char* shape;
+        std::string before;
+        bool whole;
+        std::optional<std::string> after = {};  // once ours are out of a whole value; none: removed
+    } values[] = {
+        {"whole, ending in their deletion", bytes({copy, onto, dangling, L"", L""}), true, bytes({dangling, L"", L""})},
+        {"only ours", bytes({copy, onto, L""}), true},
+        {"an odd byte length", bytes({copy, onto, L""}) + "A", false},
+        {"no closing empty string", bytes({copy, onto, dangling}), false},
+        {"an odd count with a terminator", bytes({copy, onto, dangling, L""}), false},
+        {"an empty string in the middle", bytes({copy, onto, L"", theirs, L"!" + dangling, L""}), false},
+    };
+    for (const wchar_t* name : {testing_support::kPendingRenames, testing_support::kPendingRenames2}) {
+        for (const auto& value : values) {
+            SCOPED_TRACE(testing::Message() << value.shape << ", " << testing::PrintToString(std::wstring(name)));
+            RestartQueueSandbox queue;
+            RestartQueueSandbox::SetValue(testing_support::kPendingRenames, std::nullopt);
+            RestartQueueSandbox::SetValue(name, value.before);
+            WriteFile(Proof(L"QND1.tmp"), "stale copy");
+            update::Unqueue({Proof(L"QUENDOR.DLL"), Proof(L"QUENDOR.LEX")});
+            EXPECT_EQ(value.whole ? value.after : value.before, RestartQueueSandbox::Value(name));
+            EXPECT_EQ("<missing>", ReadFile(Proof(L"QND1.tmp"))) << "our stale copy deleted";
+            bool queued = true;
+            try {
+                update::QueueForRestart({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
+                                         {source / L"QUENDOR.LEX", Proof(L"QUENDOR.LEX")}});
+            } catch (const update::FileInUse&) {
+                queued = false;
+            }
+            EXPECT_EQ(value.whole, queued);
+            const bool first = name == testing_support::kPendingRenames;
+            if (!queued) {
+                EXPECT_EQ(value.before, RestartQueueSandbox::Value(name)) << "nothing queued";
+                EXPECT_TRUE(first || queue.Queued().empty()) << testing::PrintToString(queue.Queued());
+                ExpectNoStrayFiles();
+                continue;
+            }
+            // Ours follow what was there, whole and in order, closed by one empty string.
+            const std::vector<std::wstring> after = queue.Queued();
+            ASSERT_LE(4u, after.size());
+            const std::vector<std::wstring> ours(after.end() - 4, after.end());
+            const std::string kept = first && value.after ? value.after->substr(0, value.after->size() - 2) : "";
+            EXPECT_EQ(kept + bytes(ours) + bytes({L""}), RestartQueueSandbox::Value(testing_support::kPendingRenames));
+            EXPECT_EQ(onto, ours[1]);
+            EXPECT_EQ(L"!\\??\\" + Proof(L"QUENDOR.LEX"), ours[3]);
+        }
     }
 }
 
