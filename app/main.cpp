@@ -65,8 +65,16 @@ void Start(const host::CommandLine& command) {
                 L"Sen ficheiro de rexistro: non se puido abrir ning\u00FAn dos nomes de /LOG no cartafol temporal");
         }
     }
-    const bool logOpen = !command.log || command.logFile.empty() || host::OpenLog(command.logFile);
+    bool logOpen = !command.log || command.logFile.empty() || host::OpenLog(command.logFile);
+    // Such a run ends below; the default log tells why.
+    if (!logOpen) host::OpenDefaultLog();
     host::LogRunStart(ModeName(command.mode), host::AppPath());
+    // Nothing has been written to the log yet: the update reads these files.
+    if (host::LogIsOneOf(FicheirosNovos())) {
+        host::RefuseLog(L"\u00E9 un dos ficheiros novos do corrector, xunto ao actualizador");
+        host::OpenDefaultLog();
+        logOpen = false;
+    }
     for (const std::wstring& ignored : command.ignored) {
         host::Log(L"Sen efecto: " + ignored + L" (o programa nunca reinicia o ordenador nin pecha programas)");
     }

@@ -1,6 +1,7 @@
 #include "host/log.h"
 
 #include <new>
+#include <utility>
 
 #include "host/exit_codes.h"
 #include "resources/resource.h"
@@ -17,6 +18,13 @@ runtime::FileHandle logFile;
 std::wstring logPath;
 // The default log's name when it could not be used and this run logs beside it.
 std::wstring refusedDefaultLog;
+// Why the log named could not be used, for the log opened instead.
+std::wstring refusedLog;
+// This run created the open log's file.
+bool logCreated = false;
+// Lines not yet written, while the log may still be refused (LogIsOneOf).
+std::string held;
+bool holding = false;
 
 std::string Utf8(std::wstring_view text) {
     if (text.empty()) return std::string();
@@ -76,6 +84,77 @@ std::wstring LinePrefix() {
     return std::wstring(text, at) + runtime::NumberText(GetCurrentProcessId()) + L"]  ";
 }
 
+std::wstring SystemErrorText(DWORD error) {
+    wchar_t* message = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
+    std::wstring systemText = length > 0 ? std::wstring(message, length) : std::wstring(L"?");
+    if (message != nullptr) LocalFree(message);
+    while (!systemText.empty() &&
+           (systemText.back() == L'\n' || systemText.back() == L'\r' || systemText.back() == L' ')) {
+        systemText.pop_back();
+    }
+    return L"erro de Windows " + runtime::NumberText(error) + L" (" + systemText + L")";
+}
+
+std::wstring RefusalText(const std::wstring& path, std::wstring_view reason) {
+    return L"Non se pode usar o ficheiro de rexistro " + path + L": " + std::wstring(reason) +
+           L"; non se escribiu nel";
+}
+
+// What the start of a file shows of it: a program or data is plainly no
+// text log, and nothing may be appended to it. Empty when it may be one.
+std::wstring NoLogReason(HANDLE file) {
+    char start[4096];
+    DWORD read = 0;
+    if (!ReadFile(file, start, sizeof start, &read, nullptr)) return std::wstring();
+    const std::string_view bytes(start, read);
+    if (bytes.starts_with("MZ")) return L"non \u00E9 un rexistro de texto: comeza por \"MZ\", coma un programa";
+    if (bytes.find('\0') != std::string_view::npos) {
+        return L"non \u00E9 un rexistro de texto: ten un car\u00E1cter nulo nos primeiros 4 KB";
+    }
+    return std::wstring();
+}
+
+// Makes the file at the full path the log, holding its lines; empty when it
+// is open, else why not.
+std::wstring Open(const std::wstring& full) {
+    // Append only, so that no write can land on what is already there, and
+    // read, to see what is there; others may read it, and another copy of the
+    // program may append at once. A link is opened as itself, never
+    // followed, and then refused below.
+    const auto open = [&full](DWORD access) {
+        return runtime::FileHandle(CreateFileW(full.c_str(), access | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    };
+    runtime::FileHandle file = open(FILE_READ_DATA);
+    // A share that collects logs may let a PC append but not read: what the
+    // file holds is not judged then.
+    const bool readable = static_cast<bool>(file);
+    if (!readable && GetLastError() == ERROR_ACCESS_DENIED) file = open(0);
+    if (!file) return SystemErrorText(GetLastError());
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    // Checked on the handle, not the name, so that the name cannot change in between.
+    // A device or a pipe has no such facts: there is no link to follow there.
+    BY_HANDLE_FILE_INFORMATION facts{};
+    const bool onDisk = GetFileInformationByHandle(file.Get(), &facts) != FALSE;
+    if (onDisk && ((facts.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+                   facts.nNumberOfLinks > 1)) {
+        return L"\u00E9 un cartafol, unha ligaz\u00F3n ou un ficheiro con m\u00E1is dun nome";
+    }
+    if (onDisk && readable && (facts.nFileSizeHigh != 0 || facts.nFileSizeLow != 0)) {
+        const std::wstring noLog = NoLogReason(file.Get());
+        if (!noLog.empty()) return noLog;
+    }
+    logFile = std::move(file);
+    logPath = full;
+    logCreated = created;
+    holding = true;
+    return std::wstring();
+}
+
 std::wstring DefaultLogPath(const std::wstring& suffix) {
     wchar_t folder[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
@@ -117,35 +196,63 @@ bool RunsAsAdministrator() {
 
 bool OpenLog(const std::wstring& path) {
     const std::wstring full = runtime::FullPath(path);
-    // Append only, so that no write can land on what is already there; others
-    // may read it, and another copy of the program may append at once. A link
-    // is opened as itself, never followed, and then refused below.
-    runtime::FileHandle file(CreateFileW(full.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return false;
-    // Checked on the handle, not the name, so that the name cannot change in between.
-    // A device or a pipe has no such facts: there is no link to follow there.
-    BY_HANDLE_FILE_INFORMATION facts{};
-    const bool onDisk = GetFileInformationByHandle(file.Get(), &facts) != FALSE;
-    if (onDisk && ((facts.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
-                   facts.nNumberOfLinks > 1)) {
-        return false;
-    }
-    logFile = std::move(file);
-    logPath = full;
-    // A byte-order mark tells Notepad of older Windows that the text is UTF-8.
-    if (onDisk && facts.nFileSizeHigh == 0 && facts.nFileSizeLow == 0) Append("\xEF\xBB\xBF");
-    return true;
+    const std::wstring refused = Open(full);
+    if (!refused.empty()) refusedLog = RefusalText(full, refused);
+    return refused.empty();
 }
 
 void OpenDefaultLog() {
-    const std::wstring preferred = DefaultLogPath(std::wstring());
-    if (OpenLog(preferred)) return;
-    if (OpenLog(DefaultLogPath(L"-" + runtime::NumberText(GetCurrentProcessId())))) refusedDefaultLog = preferred;
+    const std::wstring preferred = runtime::FullPath(DefaultLogPath(std::wstring()));
+    if (Open(preferred).empty()) return;
+    if (Open(runtime::FullPath(DefaultLogPath(L"-" + runtime::NumberText(GetCurrentProcessId())))).empty()) {
+        refusedDefaultLog = preferred;
+    }
 }
 
 bool LogIsOpen() noexcept { return static_cast<bool>(logFile); }
+
+bool LogIsOneOf(const std::vector<std::wstring>& files) {
+    BY_HANDLE_FILE_INFORMATION log{};
+    // A file index of 0 is no identity: some network servers give it to every file.
+    if (!logFile || !GetFileInformationByHandle(logFile.Get(), &log) || (log.nFileIndexHigh | log.nFileIndexLow) == 0) {
+        return false;
+    }
+    for (const std::wstring& path : files) {
+        // Its attributes only, which Windows tells even of a file that
+        // another program holds without sharing.
+        const runtime::FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr));
+        BY_HANDLE_FILE_INFORMATION facts{};
+        if (file && GetFileInformationByHandle(file.Get(), &facts) &&
+            facts.dwVolumeSerialNumber == log.dwVolumeSerialNumber && facts.nFileIndexHigh == log.nFileIndexHigh &&
+            facts.nFileIndexLow == log.nFileIndexLow) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RefuseLog(std::wstring_view reason) {
+    if (!logFile) return;
+    Log(RefusalText(logPath, reason));
+    logFile.Reset();
+    // Nothing was written to it: a name that this run made is free again.
+    if (logCreated) DeleteFileW(logPath.c_str());
+}
+
+void WriteHeldLog() noexcept {
+    if (!holding) return;
+    holding = false;
+    const std::string lines = std::exchange(held, std::string());
+    if (!logFile) return;
+    // A byte-order mark tells Notepad of older Windows that the text is
+    // UTF-8. Only a file still empty gets one: another copy of the program
+    // may have written since this one opened it.
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(logFile.Get(), &size) && size.QuadPart == 0) Append("\xEF\xBB\xBF");
+    if (logFile) Append(lines);
+}
 
 void Log(std::wstring_view text) noexcept {
     if (!logFile) return;
@@ -153,7 +260,11 @@ void Log(std::wstring_view text) noexcept {
         std::wstring line = LinePrefix();
         line += EscapeLogText(text);
         line += L"\r\n";
-        Append(Utf8(line));
+        if (holding) {
+            held += Utf8(line);
+        } else {
+            Append(Utf8(line));
+        }
     } catch (const std::bad_alloc&) {
         // A line that cannot be made is left out; the run itself goes on.
     }
@@ -184,18 +295,7 @@ std::wstring EscapeLogText(std::wstring_view text) {
 void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file) noexcept {
     if (!logFile) return;
     try {
-        wchar_t* message = nullptr;
-        const DWORD length = FormatMessageW(
-            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-            error, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
-        std::wstring systemText = length > 0 ? std::wstring(message, length) : std::wstring(L"?");
-        if (message != nullptr) LocalFree(message);
-        while (!systemText.empty() && (systemText.back() == L'\n' || systemText.back() == L'\r' ||
-                                       systemText.back() == L' ')) {
-            systemText.pop_back();
-        }
-        Log(std::wstring(what) + L": erro de Windows " + runtime::NumberText(error) + L" (" + systemText + L"): " +
-            std::wstring(file));
+        Log(std::wstring(what) + L": " + SystemErrorText(error) + L": " + std::wstring(file));
     } catch (const std::bad_alloc&) {
         // As in Log.
     }
@@ -209,6 +309,7 @@ void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder) {
         Log(L"Non se puido usar o ficheiro de rexistro habitual, " + refusedDefaultLog +
             L": esta execuci\u00F3n rexistra no de enriba");
     }
+    if (!refusedLog.empty()) Log(refusedLog);
     Log(std::wstring(L"Li\u00F1a de ordes: ") + GetCommandLineW());
     Log(std::wstring(L"Modo: ") + std::wstring(modeName));
     Log(WindowsText());
@@ -228,8 +329,11 @@ std::wstring EndLine(int exitCode, std::wstring_view meaning) {
 
 std::wstring RunEndText(int exitCode) { return EndLine(exitCode, ExitCodeMeaning(exitCode)); }
 
-void LogRunEnd(int exitCode, std::wstring_view meaning) { Log(EndLine(exitCode, meaning)); }
+void LogRunEnd(int exitCode, std::wstring_view meaning) {
+    Log(EndLine(exitCode, meaning));
+    WriteHeldLog();
+}
 
-void LogRunEnd(int exitCode) { Log(RunEndText(exitCode)); }
+void LogRunEnd(int exitCode) { LogRunEnd(exitCode, ExitCodeMeaning(exitCode)); }
 
 }  // namespace host

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace host {
 
@@ -15,8 +16,12 @@ namespace host {
 // when the name is not a plain file of its own: a link of any kind is not
 // followed but refused, and so are a folder and a file that has other names
 // (hard links), for a log written as SYSTEM must not land on a file someone
-// else chose. A relative path is taken from the current folder. What earlier
-// runs wrote is never rewritten: the file is opened to append only.
+// else chose. So is a file that is plainly no text log: a program (it starts
+// with "MZ") or data (a NUL in its first 4 KB); an administrator's own text
+// log, appended to with echo >>, has no byte-order mark and is welcome.
+// A relative path is taken from the current folder. What earlier runs wrote
+// is never rewritten: the file is opened to append only. Why a path was
+// refused is kept for the log opened instead (LogRunStart writes it).
 bool OpenLog(const std::wstring& path);
 // The log /LOG alone asks for: %TEMP%\actualizador-corrector-galego.log, or,
 // when that name cannot be used (a folder or a link of that name, planted
@@ -24,6 +29,22 @@ bool OpenLog(const std::wstring& path);
 // id in its name. Without either the run goes on with no log.
 void OpenDefaultLog();
 bool LogIsOpen() noexcept;
+
+// A log may be named onto a file of the update's that only the install
+// procedure can tell, once it has found the proofing folder: until then the
+// log's lines are held in memory, and nothing is written to the file.
+// Whether the open log is one of the files: the same volume and file index,
+// however either name is written (short name, other case, \\?\). A file
+// that cannot be opened is none of them.
+bool LogIsOneOf(const std::vector<std::wstring>& files);
+// Lets go of a log that must not be written into, before WriteHeldLog: it
+// is left as it was found, and taken away again when this run created it.
+// Its lines, and one more with its name and the reason, wait for the next log
+// opened (OpenDefaultLog).
+void RefuseLog(std::wstring_view reason);
+// Writes the lines held so far; every line after goes straight to the file.
+// The run's last line does it too (LogRunEnd).
+void WriteHeldLog() noexcept;
 
 // One line: the local date and time with their offset from UTC, the process
 // id, and the text escaped by EscapeLogText:
@@ -42,11 +63,13 @@ std::wstring EscapeLogText(std::wstring_view text);
 void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file) noexcept;
 
 // The facts an administrator needs to read the rest: the program's version,
-// the log's full path, the command line, Windows, administrator rights, the
-// program's folder (the host's AppPath).
+// the log's full path and why a log named could not be used, the command
+// line, Windows, administrator rights, the program's folder (the host's
+// AppPath).
 void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder);
 // The last line: the exit code and what it tells (ExitCodeMeaning), or the
-// meaning given, for a run whose code says less than what it did.
+// meaning given, for a run whose code says less than what it did. What is
+// still held is written out with it.
 void LogRunEnd(int exitCode);
 void LogRunEnd(int exitCode, std::wstring_view meaning);
 std::wstring RunEndText(int exitCode);

@@ -1,5 +1,7 @@
 #include "installer/frm_instalador.h"
 
+#include <windows.h>
+
 #include <memory>
 #include <new>
 #include <optional>
@@ -9,6 +11,7 @@
 #include "registry/registro.h"
 #include "resources/resource.h"
 #include "runtime/checked.h"
+#include "runtime/handles.h"
 #include "runtime/resources.h"
 #include "runtime/strings.h"
 #include "update/rules.h"
@@ -40,7 +43,27 @@ constexpr Desenlace DesenlaceDe(update::Outcome actualizacion) noexcept {
     }
 }
 
+// The files of the pair in the proofing folder and the copies staged beside
+// them, this run's or an earlier one's still queued (the QND files that the
+// restart queue takes for the updater's): none of them may be the log.
+std::vector<std::wstring> FicheirosDoCartafol(const std::wstring& carpeta) {
+    std::vector<std::wstring> ficheiros = {carpeta + kEngineFile, carpeta + kLexiconFile};
+    WIN32_FIND_DATAW atopado;
+    const runtime::FindHandle busca(FindFirstFileW((carpeta + L"\\QND*").c_str(), &atopado));
+    for (bool mais = static_cast<bool>(busca); mais; mais = FindNextFileW(busca.Get(), &atopado) != FALSE) {
+        ficheiros.push_back(carpeta + L"\\" + atopado.cFileName);
+    }
+    return ficheiros;
+}
+
 }  // namespace
+
+std::vector<std::wstring> FicheirosNovos() {
+    std::wstring orixe = host::AppPath();
+    // A drive root ("D:\") loses its backslash, which the file names bring.
+    if (orixe.ends_with(L'\\')) orixe.pop_back();
+    return {orixe + kEngineFile, orixe + kLexiconFile, orixe + L"\\" + update::kIntegrityListName};
+}
 
 FrmInstalador& FrmInstalador::Instance() {
     static FrmInstalador instance;
@@ -123,6 +146,15 @@ void FrmInstalador::Instalar() {
         carpeta += kProofingSuffix;
         host::Log(L"Cartafol de correcci\u00F3n: " + carpeta);
         host::NoteForEvent(L"Cartafol de correcci\u00F3n: " + carpeta);
+        // Only now can the log be told from the files of the pair: until this
+        // passes, nothing has been written to it, nor changed.
+        if (host::LogIsOneOf(FicheirosDoCartafol(carpeta))) {
+            host::RefuseLog(L"\u00E9 un dos ficheiros do corrector no cartafol de correcci\u00F3n");
+            host::OpenDefaultLog();
+            fallo = host::kExitInvalidCommandLine;
+            fallar();
+        }
+        host::WriteHeldLog();
 
         std::wstring motor = carpeta + kEngineFile;
         const bool instalado = Registro::ExisteFichero(motor);

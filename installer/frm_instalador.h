@@ -3,9 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "forms/form.h"
 #include "forms/progress_bar.h"
+
+// The files beside the updater that the update reads: the new pair and its
+// list. A log must never be written into them.
+std::vector<std::wstring> FicheirosNovos();
 
 class FrmInstalador final : public forms::Form {
 public:

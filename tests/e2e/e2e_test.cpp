@@ -704,6 +704,9 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         {"switches in one argument", L"\"/S /LOG\"", nullptr, kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"\\\" before the log's closing quote takes in /S", L"/LOG=\"" + work.Path() + L"\\\" /S", nullptr, kShareAll, nullptr, false, false,
          1639, "old engine", "old lexicon"},
+        // However it is named, the installed engine is never the log.
+        {"log onto the installed engine", L"/S \"/LOG=\\\\?\\" + runtime::LCase(Proof(L"QUENDOR.DLL")) + L"\"", nullptr,
+         kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"progress only, log in a missing folder", L"/passive \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll,
          nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"default log's name taken by a folder", L"/S /LOG", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon",
@@ -752,6 +755,8 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
             for (const std::wstring& name : FilesIn(tempFolder, L"actualizador-corrector-galego-*.log")) {
                 DeleteFileW((tempFolder + name).c_str());
             }
+            // Runs that refused the log they were given wrote why there.
+            DeleteFileW(defaultLog.c_str());
             ASSERT_TRUE(CreateDirectoryW(defaultLog.c_str(), nullptr));
         }
         std::optional<Scanner> scanner;

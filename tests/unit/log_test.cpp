@@ -1,5 +1,12 @@
+#include <windows.h>
+
 #include "gtest/gtest.h"
 #include "host/log.h"
+#include "runtime/strings.h"
+#include "tests/support/temp_folder.h"
+
+using testing_support::ReadFile;
+using testing_support::WriteFile;
 
 // Linux's /dev/full, which Wine shows as Z:\dev\full: every write to it fails
 // as on a full disk.
@@ -7,5 +14,53 @@ TEST(Log, AWriteThatFailsClosesTheLog) {
     ASSERT_TRUE(host::OpenLog(L"Z:\\dev\\full"));
     ASSERT_TRUE(host::LogIsOpen());
     host::Log(L"a line that does not fit");
+    host::WriteHeldLog();
+    EXPECT_FALSE(host::LogIsOpen());
+}
+
+// Nothing is ever written into a file that is plainly no text log, nor into
+// one of the files given, however its name is written; an administrator's
+// own text log, with no byte-order mark, is appended to.
+TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
+    const testing_support::TempFolder folder;
+    const std::wstring log = folder / L"a.log";
+    const std::wstring pair = folder / L"QUENDOR.LEX";  // one of the files the log must never be
+    wchar_t shortName[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameW(folder.Path().c_str(), shortName, MAX_PATH));
+    constexpr char kMissing[] = "<missing>";  // what ReadFile tells of no file
+    const struct {
+        const char* how;
+        std::wstring file;
+        std::string before;
+        std::wstring named;  // as /LOG names it
+        bool refused;
+    } cases[] = {
+        {"a program", log, std::string("MZ\x90\0\3\0", 6), log, true},
+        {"a NUL in the first 4 KB", log, std::string(4095, 'x') + '\0', log, true},
+        {"an administrator's text log without our mark", log, "echo >>\r\n", log, false},
+        {"one of the files, in other case", pair, "lexicon", runtime::LCase(pair), true},
+        {"one of the files, by its short name", pair, "lexicon", shortName + std::wstring(L"\\QUENDOR.LEX"), true},
+        {"one of the files, with \\\\?\\", pair, "lexicon", L"\\\\?\\" + pair, true},
+        {"one of the files, not there yet", pair, kMissing, pair, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        DeleteFileW(c.file.c_str());
+        if (c.before != kMissing) WriteFile(c.file, c.before);
+        const bool opened = host::OpenLog(c.named);
+        const bool isOne = opened && host::LogIsOneOf({pair});
+        if (isOne) host::RefuseLog(L"one of the files");
+        EXPECT_EQ(c.refused, !opened || isOne);
+        host::Log(L"a line");
+        host::WriteHeldLog();
+        const std::string after = ReadFile(c.file);
+        if (c.refused) {
+            EXPECT_EQ(c.before, after) << "left as it was";
+        } else {
+            EXPECT_EQ(c.before, after.substr(0, c.before.size()));
+            EXPECT_TRUE(after.ends_with("  a line\r\n")) << after;
+        }
+    }
+    // The last case let its file go.
     EXPECT_FALSE(host::LogIsOpen());
 }
