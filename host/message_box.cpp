@@ -172,7 +172,10 @@ InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool r
     constexpr std::size_t kNamesShown = 10;
     std::wstring text = runtime::LoadResString(programs.empty() ? IDS_IN_USE_BY_ANOTHER : IDS_IN_USE_BY);
     if (!programs.empty()) text += L"\n";
-    for (std::size_t i = 0; i < programs.size() && i < kNamesShown; ++i) text += L"\n" + programs[i];
+    // Each name on one line, whoever wrote it; the log has them as they are.
+    for (std::size_t i = 0; i < programs.size() && i < kNamesShown; ++i) {
+        text += L"\n" + runtime::ShownName(programs[i]);
+    }
     if (programs.size() > kNamesShown) {
         text += L"\ne " + runtime::NumberText(programs.size() - kNamesShown) + L" m\u00E1is";
     }

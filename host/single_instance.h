@@ -17,6 +17,8 @@ inline constexpr wchar_t kWindowClassName[] = L"ActualizadorForm";
 // name first: only a mutex owned by SYSTEM or the Administrators group counts
 // as another copy, for a copy always runs as one of them; anything else of
 // that name is logged and passed by, so that no one can stop every update.
+// Such a name answers early only: what keeps two copies from replacing the
+// files at once is the lock in the proofing folder (update/replacement_lock.h).
 class SingleInstance {
 public:
     // Tests give a name of their own.

@@ -16,6 +16,7 @@
 #include "runtime/strings.h"
 #include "update/rules.h"
 #include "update/integrity.h"
+#include "update/replacement_lock.h"
 
 namespace {
 
@@ -123,6 +124,9 @@ void FrmInstalador::Instalar() {
         host::MsgBox(mensaxe, host::kCritical, kMessageTitle);
         host::End(fallo);
     };
+    // Taken once the engine is found; held to the end of the procedure, its
+    // questions and messages included, and let go however it ends.
+    std::optional<update::ReplacementLock> bloqueo;
     try {
         Show();
         Label1.SetVisible(true);
@@ -161,6 +165,13 @@ void FrmInstalador::Instalar() {
         host::Log(instalado ? L"O motor est\u00E1 instalado: " + motor : L"O motor non est\u00E1 instalado: " + motor);
         std::wstring origen = host::AppPath();
         if (instalado) {
+            if (bloqueo.emplace(carpeta).HeldByAnotherCopy()) {
+                // Another copy is replacing these files: this one changes nothing.
+                FinalizarProgressBar(ProgressBar1);
+                Hide();
+                host::MsgBox(runtime::LoadResString(IDS_ALREADY_RUNNING), host::kInformation, kMessageTitle);
+                host::End(host::kExitAlreadyRunning);
+            }
             // A drive root ("D:\") loses its backslash, which the file names bring.
             if (runtime::Len(origen) == 3 && runtime::InStr(1, origen, L"\\") > 1) {
                 origen = runtime::Replace(origen, L"\\", L"");

@@ -15,6 +15,16 @@ int CheckedLength(std::size_t size) {
     return static_cast<int>(size);
 }
 
+// What would break a name over several lines, reorder the text around it or
+// hide part of it: control characters (C0, DEL, C1), the line and paragraph
+// separators, the bidirectional marks, embeddings, overrides and isolates,
+// and the invisible format characters (zero-width ones, word joiner,
+// byte-order mark).
+bool Unshown(wchar_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF;
+}
+
 }  // namespace
 
 std::wstring LCase(std::wstring_view text) {
@@ -68,6 +78,27 @@ std::wstring NumberText(unsigned long long number, int width) {
         number /= 10;
     } while (number > 0 || static_cast<int>(digits.size()) < width);
     return digits;
+}
+
+std::wstring ShownName(std::wstring_view name) {
+    constexpr std::size_t kMost = 80;
+    std::wstring shown;
+    for (const wchar_t c : name) {
+        const wchar_t kept = Unshown(c) ? L' ' : c;
+        if (kept != L' ' || (!shown.empty() && shown.back() != L' ')) shown += kept;
+    }
+    if (!shown.empty() && shown.back() == L' ') shown.pop_back();
+    // Where the kMost-th character starts; a surrogate pair is one character.
+    std::size_t count = 0;
+    std::size_t cut = 0;
+    for (std::size_t at = 0; at < shown.size(); ++at) {
+        if (IS_LOW_SURROGATE(shown[at]) && at > 0 && IS_HIGH_SURROGATE(shown[at - 1])) continue;
+        if (++count == kMost) cut = at;
+    }
+    if (count <= kMost) return shown;
+    shown.resize(cut);
+    if (shown.back() == L' ') shown.pop_back();
+    return shown + L'\u2026';
 }
 
 }  // namespace runtime

@@ -30,4 +30,11 @@ std::wstring Replace(std::wstring_view text, std::wstring_view find, std::wstrin
 // with the C library's formatted output, which would double the program's size.
 std::wstring NumberText(unsigned long long number, int width = 1);
 
+// Another program's name, which its own version block gives, made safe to
+// show on one line of a message: every control, bidirectional and invisible
+// format character becomes a blank, runs of blanks become one and none is
+// left at either end, and a name of more than 80 characters keeps its first
+// 79 and ends in "\u2026" (a surrogate pair counts as one and stays whole).
+std::wstring ShownName(std::wstring_view name);
+
 }  // namespace runtime

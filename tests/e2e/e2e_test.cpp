@@ -23,6 +23,7 @@
 #include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
+#include "update/replacement_lock.h"
 
 namespace {
 
@@ -813,14 +814,18 @@ TEST_F(EndToEnd, AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses) {
         std::wstring outcome;
         bool updated;
         bool exclusive = false;  // the engine held without sharing reading, by this test
+        // Any user's event holds the single copy's name, and a second copy /S runs while the person is asked.
+        bool squatted = false;
     } choices[] = {
         {L"Tentar de novo", true, 0, kSuccess, true},
         {L"Continuar", false, 3010, L"O corrector actualizarase cando se reinicie o ordenador.", false},
         {L"Cancelar", false, 5, kFailure, false},
         {L"Cancelar", false, 5, kFailure, false, true},
+        {L"Continuar", false, 3010, L"O corrector actualizarase cando se reinicie o ordenador.", false, false, true},
     };
     for (const auto& choice : choices) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(choice.button) + (choice.exclusive ? L", held exclusively" : L"")));
+        SCOPED_TRACE(testing::PrintToString(std::wstring(choice.button) + (choice.exclusive ? L", held exclusively" : L"") +
+                                            (choice.squatted ? L", a second copy meanwhile" : L"")));
         testing_support::RestartQueueSandbox queue;
         ASSERT_TRUE(CopyFileW(engineV1.c_str(), Proof(L"QUENDOR.DLL").c_str(), FALSE));
         WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
@@ -836,9 +841,16 @@ TEST_F(EndToEnd, AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses) {
             ASSERT_TRUE(word->Running());
         }
 
+        const runtime::KernelObject squatter(choice.squatted ? CreateEventW(nullptr, TRUE, FALSE, host::kInstanceName)
+                                                             : nullptr);
         automation::ClickButton(Control(Start(), L"Button", L"Seguinte")->hwnd);
         const auto box = automation::WaitForWindow(process->Id(), IsMessageBox, kTimeout);
         ASSERT_TRUE(box.has_value());
+        if (choice.squatted) {
+            EXPECT_EQ(1618u, RunUnseen(L"/S")) << "the second copy";
+            EXPECT_TRUE(queue.Queued().empty()) << testing::PrintToString(queue.Queued());
+            EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX", update::kLockFileName}), ProofFiles());
+        }
         const auto text = std::ranges::find_if(box->controls, [](const automation::ControlInfo& control) {
             return control.text.find(L"Procesador de textos de proba") != std::wstring::npos;
         });

@@ -32,15 +32,17 @@ TEST(UnhandledErrors, AreReportedInGalicianAndEndTheProgramWithCode3) {
     }
 }
 
-// The box must fit on the screen: ten names, then how many more.
+// The box must fit on the screen: ten names of one line each, then how many more.
 TEST(InUseQuestion, NamesTenProgramsThenHowManyMore) {
     testing_support::TestHost host(L"C:\\");
     host.answer = [] { return host::kCancel; };
     std::vector<std::wstring> programs;
     for (int i = 1; i <= 60; ++i) programs.push_back(L"Programa " + std::to_wstring(i));
+    programs[0] = L"Programa\r\n\u202E\n1";
     EXPECT_EQ(host::InUseAnswer::kCancel, host::AskAboutFilesInUse(programs, true));
     ASSERT_EQ(1u, host.messages.size());
     const std::wstring& text = host.messages[0].text;
     EXPECT_NE(std::wstring::npos, text.find(L"\nPrograma 10\ne 50 m\u00E1is\n\n")) << testing::PrintToString(text);
     EXPECT_EQ(std::wstring::npos, text.find(L"Programa 11")) << testing::PrintToString(text);
+    EXPECT_NE(std::wstring::npos, text.find(L"\n\nPrograma 1\nPrograma 2\n")) << testing::PrintToString(text);
 }

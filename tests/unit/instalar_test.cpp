@@ -19,6 +19,7 @@
 #include "update/file_version.h"
 #include "update/rules.h"
 #include "update/integrity.h"
+#include "update/replacement_lock.h"
 
 using testing_support::ReadFile;
 using testing_support::SharedDllsSandbox;
@@ -251,6 +252,28 @@ TEST_F(Instalar, AnInstalledFileInUseIsNamedAndCancellingChangesNothing) {
         ExpectUnchanged();
         FrmInstalador::Instance().Unload();
     }
+}
+
+// The lock is one run's. While another copy holds it a run ends 1618 and
+// changes nothing; the next run takes over the file that copy left and lets
+// it go when it ends; a lock that cannot be had for another reason (a folder
+// of its name) stops nothing.
+TEST_F(Instalar, TheLockIsTakenByOneRunAndLetGoWhenItEnds) {
+    shared.Fill({Entry()});
+    const std::wstring lock = Proof(update::kLockFileName);
+    {
+        const runtime::FileHandle otherCopy(CreateFileW(lock.c_str(), GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr));
+        EXPECT_EQ(host::kExitAlreadyRunning, Run());
+    }
+    EXPECT_EQ(L"O actualizador do corrector xa se est\u00E1 a executar.", host.messages.at(0).text);
+    EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+    FrmInstalador::Instance().Unload();
+    EXPECT_EQ(host::kExitUpdated, Run());
+    ExpectNoStrayFiles();
+    FrmInstalador::Instance().Unload();
+    ASSERT_TRUE(CreateDirectoryW(lock.c_str(), nullptr));
+    EXPECT_EQ(host::kExitUpdated, Run());
+    EXPECT_TRUE(RemoveDirectoryW(lock.c_str()));
 }
 
 // The lexicon's move is refused, so the engine must be put back; a virus

@@ -53,3 +53,21 @@ TEST(Strings, LengthCountsEveryUnitIncludingNul) {
     EXPECT_EQ(0, Len(L""));
     EXPECT_EQ(3, Len(std::wstring(L"a\0b", 3)));
 }
+
+TEST(Strings, AnotherProgramsNameIsShownOnOneLineOfAtMost80Characters) {
+    // Characters beyond the BMP count one each, and are never cut in two.
+    std::wstring smiles;
+    for (int i = 0; i < 100; ++i) smiles += L"\U0001F600";
+    const struct {
+        std::wstring name;
+        std::wstring shown;
+    } cases[] = {
+        {L"Procesador" + std::wstring(60, L'\n') + L"de\r\ntextos", L"Procesador de textos"},
+        {L"\tA\x1B[2J\x7F\x85 B ", L"A [2J B"},  {L"\n\u200E\n", L""},
+        {L"\u2066a\u2069 \u200Bb\uFEFF\u2060c\u202Eexe.txt\u200F", L"a b c exe.txt"},
+        {std::wstring(80, L'x'), std::wstring(80, L'x')},  {std::wstring(81, L'x'), std::wstring(79, L'x') + L"\u2026"},
+        {std::wstring(78, L'x') + L" yyy", std::wstring(78, L'x') + L"\u2026"},
+        {L"x" + smiles, L"x" + smiles.substr(0, 2 * 78) + L"\u2026"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.shown, ShownName(c.name)) << testing::PrintToString(c.name);
+}
