@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -155,14 +156,26 @@ std::wstring EngineFault(const BYTE* data, unsigned long long size, IMAGE_NT_HEA
     if (!ReadAt(data, size, ntOffset + sizeof signature, file)) return kCut;
     if (file.Machine != IMAGE_FILE_MACHINE_I386) return L"non \u00E9 para Windows de 32 bits (x86)";
     if (!(file.Characteristics & IMAGE_FILE_DLL)) return L"non \u00E9 unha DLL";
-    if (!ReadAt(data, size, ntOffset, headers)) return kCut;
-    if (headers.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC || file.SizeOfOptionalHeader < sizeof headers.OptionalHeader) {
+    // The loader asks only for the fields before the data directories and
+    // for the directories the header counts, up to the 16 there are.
+    constexpr std::size_t kFixedPart = offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    constexpr std::size_t kHeadersToDirectories = offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + kFixedPart;
+    headers = {};
+    if (size - ntOffset < kHeadersToDirectories) return kCut;
+    std::memcpy(&headers, data + ntOffset, kHeadersToDirectories);
+    const DWORD directories = headers.OptionalHeader.NumberOfRvaAndSizes;
+    if (headers.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
+        directories > IMAGE_NUMBEROF_DIRECTORY_ENTRIES ||
+        file.SizeOfOptionalHeader < kFixedPart + directories * sizeof(IMAGE_DATA_DIRECTORY)) {
         return L"a s\u00FAa cabeceira non \u00E9 PE32";
     }
     const unsigned long long sections = ntOffset + sizeof signature + sizeof file + file.SizeOfOptionalHeader;
+    if (sections + file.NumberOfSections * sizeof(IMAGE_SECTION_HEADER) > size) {
+        return L"cortado: a t\u00E1boa de secci\u00F3ns acaba f\u00F3ra do ficheiro";
+    }
     for (unsigned i = 0; i < file.NumberOfSections; ++i) {
-        IMAGE_SECTION_HEADER section;
-        if (!ReadAt(data, size, sections + i * sizeof section, section)) return kCut;
+        IMAGE_SECTION_HEADER section;  // inside the file, as checked above
+        std::memcpy(&section, data + sections + i * sizeof section, sizeof section);
         if (section.SizeOfRawData != 0 &&
             static_cast<unsigned long long>(section.PointerToRawData) + section.SizeOfRawData > size) {
             return L"cortado: a secci\u00F3n " + runtime::NumberText(i + 1) + L" acaba f\u00F3ra do ficheiro";

@@ -26,9 +26,9 @@ public:
 // name of its destination says which file it is. With kIntegrityListName in
 // listFolder, every file must match its line there (size and SHA-256) and
 // nothing else is asked. Without it, the engine (the name ending in .DLL)
-// must be a whole 32-bit Windows DLL whose sections lie inside the file and
-// whose header checksum, when not 0, is the file's; any other file must not
-// be empty. The first check that fails is logged with its file and raises
+// must be a whole 32-bit Windows DLL whose section table and sections lie
+// inside the file and whose header checksum, when not 0, is the file's; any
+// other file must not be empty. The first check that fails is logged with its file and raises
 // DamagedFiles; a file that cannot be read raises its error.
 void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring& listFolder);
 

@@ -43,6 +43,15 @@ TEST(CheckNewFiles, ADamagedPairIsRefusedAndAWholeOnePasses) {
     const auto pe = ValueAt<std::uint32_t>(engine, 0x3C);
     const std::size_t sections = pe + 24 + ValueAt<std::uint16_t>(engine, pe + 20);
     ASSERT_NE(0u, ValueAt<std::uint32_t>(engine, pe + 88)) << "the engine has a header checksum";
+    // One data directory fewer: the section table moves up to follow the
+    // shorter optional header, and the bytes after it stay where they were.
+    const std::size_t directories = pe + 24 + 96;
+    ASSERT_EQ(16u, ValueAt<std::uint32_t>(engine, directories - 4));
+    ASSERT_EQ(0u, ValueAt<std::uint64_t>(engine, directories + 15 * 8)) << "the last directory is unused";
+    std::string shortHeader = Patched<std::uint32_t>(Patched<std::uint32_t>(engine, pe + 88, 0), directories - 4, 15);
+    shortHeader = Patched<std::uint16_t>(shortHeader, pe + 20, 96 + 15 * 8);
+    shortHeader.erase(directories + 15 * 8, 8);
+    shortHeader.insert(sections - 8 + ValueAt<std::uint16_t>(engine, pe + 6) * 40, 8, '\0');
     const std::string list =
         "5205f280ab2d55aee713991c1ada97c0043d2f3652b0f297b8156c6a7cc95823 10 QUENDOR.DLL\r\n"
         "F7438BE067622FEF5EE1C29B702D1983C9EE95F9DC3C225179088EACA613CEDA 11 quendor.lex\r\n";
@@ -67,6 +76,9 @@ TEST(CheckNewFiles, ADamagedPairIsRefusedAndAWholeOnePasses) {
         {"texts that match their list", "new engine", "new lexicon", list, false},
         {"a list that does not match", "new engine", "new lexicoN", list, true},
         {"a list without the lexicon", "new engine", "new lexicon", list.substr(0, list.find('\n') + 1), true},
+        {"a short optional header", shortHeader, "new lexicon", "", false},
+        {"directories beyond the optional header", Patched<std::uint16_t>(engine, pe + 20, 96 + 15 * 8), "new lexicon",
+         "", true},
     };
     for (const auto& pair : pairs) {
         SCOPED_TRACE(pair.what);
