@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "host/exit_codes.h"
 #include "resources/resource.h"
 #include "runtime/handles.h"
 #include "runtime/paths.h"
@@ -216,20 +215,11 @@ void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder) {
     Log(L"Cartafol do programa: " + std::wstring(programFolder));
 }
 
-namespace {
-
-// The last line's text, for the log and for the run's event.
-std::wstring EndLine(int exitCode, std::wstring_view meaning) {
+std::wstring RunEndText(int exitCode, std::wstring_view meaning) {
     return L"Remata co c\u00F3digo " + runtime::NumberText(static_cast<unsigned>(exitCode)) + L": " +
            std::wstring(meaning);
 }
 
-}  // namespace
-
-std::wstring RunEndText(int exitCode) { return EndLine(exitCode, ExitCodeMeaning(exitCode)); }
-
-void LogRunEnd(int exitCode, std::wstring_view meaning) { Log(EndLine(exitCode, meaning)); }
-
-void LogRunEnd(int exitCode) { Log(RunEndText(exitCode)); }
+void LogRunEnd(int exitCode, std::wstring_view meaning) { Log(RunEndText(exitCode, meaning)); }
 
 }  // namespace host
