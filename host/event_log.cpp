@@ -55,11 +55,11 @@ void RegisterSourceWhereMissing() {
 
 }  // namespace
 
-RunEvent EventForRun(int exitCode) {
+RunEvent EventForRun(int exitCode, std::wstring_view meaning) {
     constexpr WORD kInformation = EVENTLOG_INFORMATION_TYPE;
     constexpr WORD kWarning = EVENTLOG_WARNING_TYPE;
     constexpr WORD kError = EVENTLOG_ERROR_TYPE;
-    RunEvent event{0, kError, RunEndText(exitCode)};
+    RunEvent event{0, kError, RunEndText(exitCode, meaning)};
     for (const std::wstring& detail : details) event.text += L"\r\n" + detail;
     switch (exitCode) {
     case kExitUpdated: event.id = 100, event.type = kInformation; break;
@@ -88,11 +88,11 @@ void NoteForEvent(const std::wstring& detail) {
 
 void SetRunEventWanted(bool wantedNow) noexcept { wanted = wantedNow; }
 
-void ReportRunEvent(int exitCode) noexcept {
+void ReportRunEvent(int exitCode, std::wstring_view meaning) noexcept {
     if (!wanted) return;
     try {
         RegisterSourceWhereMissing();
-        const RunEvent event = EventForRun(exitCode);
+        const RunEvent event = EventForRun(exitCode, meaning);
         const runtime::UniqueHandle<EventSourceTraits> source(RegisterEventSourceW(nullptr, kEventSource));
         const wchar_t* strings[] = {event.text.c_str()};
         if (!source || !ReportEventW(source.Get(), event.type, 0, event.id, nullptr, 1, 0, strings, nullptr)) {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/event_log.h"
@@ -79,13 +80,16 @@ enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
 // the files are replaced at the next restart when that is offered, else it
 // cancels.
 InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered);
-[[noreturn]] inline void End(int exitCode) {
-    LogRunEnd(exitCode);
-    ReportRunEvent(exitCode);
+// The last line and the run's event tell meaning, for an outcome that says
+// more than its exit code; otherwise what the code tells.
+[[noreturn]] inline void End(int exitCode, std::wstring_view meaning) {
+    LogRunEnd(exitCode, meaning);
+    ReportRunEvent(exitCode, meaning);
     CurrentHost().End(exitCode);
     // A host's End never returns; the compiler cannot see that through the virtual call.
     std::terminate();
 }
+[[noreturn]] inline void End(int exitCode) { End(exitCode, ExitCodeMeaning(exitCode)); }
 inline std::wstring AppPath() { return CurrentHost().AppPath(); }
 
 // Whether a replacement has begun to write beside the installed files: from

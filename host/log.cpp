@@ -3,7 +3,6 @@
 #include <new>
 #include <utility>
 
-#include "host/exit_codes.h"
 #include "resources/resource.h"
 #include "runtime/handles.h"
 #include "runtime/paths.h"
@@ -317,23 +316,14 @@ void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder) {
     Log(L"Cartafol do programa: " + std::wstring(programFolder));
 }
 
-namespace {
-
-// The last line's text, for the log and for the run's event.
-std::wstring EndLine(int exitCode, std::wstring_view meaning) {
+std::wstring RunEndText(int exitCode, std::wstring_view meaning) {
     return L"Remata co c\u00F3digo " + runtime::NumberText(static_cast<unsigned>(exitCode)) + L": " +
            std::wstring(meaning);
 }
 
-}  // namespace
-
-std::wstring RunEndText(int exitCode) { return EndLine(exitCode, ExitCodeMeaning(exitCode)); }
-
 void LogRunEnd(int exitCode, std::wstring_view meaning) {
-    Log(EndLine(exitCode, meaning));
+    Log(RunEndText(exitCode, meaning));
     WriteHeldLog();
 }
-
-void LogRunEnd(int exitCode) { LogRunEnd(exitCode, ExitCodeMeaning(exitCode)); }
 
 }  // namespace host

@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "host/host.h"
 #include "registry/registro.h"
@@ -28,6 +29,10 @@ constexpr wchar_t kLexiconFile[] = L"\\QUENDOR.LEX";
 constexpr wchar_t kMessageTitle[] = L"Instalador corrector de galego Brenca";
 constexpr wchar_t kFailureMessage[] = L"Non \u00E9 posible continuar a instalaci\u00F3n";
 constexpr wchar_t kSuccessMessage[] = L"O corrector foi actualizado";
+// The last line when the list beside the updater cannot be read: code 8 as
+// for damaged files, though the files themselves may well be sound.
+constexpr wchar_t kUnreadableListEnd[] =
+    L"non se pode ler a lista QUENDOR.LST que est\u00E1 ao car\u00F3n do actualizador; non se tocou nada";
 
 // What the person is told, and what the exit code says, for each way the
 // update ends without failing.
@@ -110,6 +115,8 @@ void FrmInstalador::Form_Load() {
 void FrmInstalador::Instalar() {
     // What the exit code tells a deployment script when the failure path runs.
     int fallo = host::kExitFailed;
+    // What the last line tells of it, when more than the exit code's meaning.
+    std::wstring_view motivo;
     // Set once the files are as they will stay: from then on the outcome is
     // decided, and no later error can make them "unchanged".
     std::optional<Desenlace> desenlace;
@@ -118,11 +125,11 @@ void FrmInstalador::Instalar() {
                   runtime::ErrorDescription(number));
     };
     // The one trap of the program: whatever failed, the user gets one message.
-    const auto fallar = [this, &fallo, &desenlace](const std::wstring& mensaxe = kFailureMessage) {
+    const auto fallar = [this, &fallo, &motivo, &desenlace](const std::wstring& mensaxe = kFailureMessage) {
         if (desenlace) host::End(desenlace->codigo);
         FinalizarProgressBar(ProgressBar1);
         host::MsgBox(mensaxe, host::kCritical, kMessageTitle);
-        host::End(fallo);
+        host::End(fallo, motivo.empty() ? host::ExitCodeMeaning(fallo) : motivo);
     };
     // Taken once the engine is found; held to the end of the procedure, its
     // questions and messages included, and let go however it ends.
@@ -197,6 +204,11 @@ void FrmInstalador::Instalar() {
         // Nothing was touched: the person is told to copy the new files again.
         fallo = host::kExitDamagedFiles;
         fallar(runtime::LoadResString(IDS_DAMAGED_FILES));
+    } catch (const update::UnreadableList&) {
+        // The person is told to copy the list again, not the files.
+        fallo = host::kExitDamagedFiles;
+        motivo = kUnreadableListEnd;
+        fallar(runtime::LoadResString(IDS_UNREADABLE_LIST));
     } catch (const update::PartlyReplaced&) {
         fallo = host::kExitPartlyReplaced;
         fallar();

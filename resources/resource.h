@@ -28,6 +28,7 @@
 #define IDS_AT_NEXT_RESTART 126
 #define IDS_DAMAGED_FILES 127
 #define IDS_IN_USE_RETRY_ONLY 128
+#define IDS_UNREADABLE_LIST 129
 
 // The version people and logs see; the version block says the same.
 #define PROGRAM_VERSION_TEXT "1.00"

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -84,43 +86,80 @@ std::string Sha256(HANDLE file, const std::wstring& path) {
     return hex;
 }
 
+[[noreturn]] void RaiseUnreadableList(std::wstring_view fault, const std::wstring& listPath) {
+    host::Log(L"Non se pode ler a lista dos ficheiros novos (" + std::wstring(fault) + L"): " + listPath);
+    throw UnreadableList();
+}
+
+[[noreturn]] void RaiseListError(std::wstring_view fault, const std::wstring& listPath) {
+    host::LogSystemError(L"Ler a lista dos ficheiros novos", GetLastError(), listPath);
+    RaiseUnreadableList(fault, listPath);
+}
+
 struct ListedFile {
-    std::string sha256;
+    std::wstring name;
+    std::string sha256;  // hex in lower case
     unsigned long long size = 0;
 };
 
-// The line of the list that names file: nullopt when none does; a list
-// that cannot be read as the list raises its fault.
-std::optional<ListedFile> Listed(const std::string& list, const std::wstring& name, const std::wstring& listPath) {
-    std::size_t start = 0;
-    while (start < list.size()) {
-        std::size_t end = list.find('\n', start);
-        if (end == std::string::npos) end = list.size();
-        std::string line = list.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::size_t hashEnd = line.find(' ');
-        const std::size_t sizeEnd = hashEnd == std::string::npos ? hashEnd : line.find(' ', hashEnd + 1);
-        if (line.empty()) continue;
-        if (sizeEnd == std::string::npos || hashEnd != 64 || sizeEnd == hashEnd + 1 ||
-            line.find_first_not_of("0123456789abcdefABCDEF") < 64 ||
-            line.find_first_not_of("0123456789", hashEnd + 1) != sizeEnd || sizeEnd - hashEnd > 16) {
-            RaiseDamaged(L"unha li\u00F1a da lista non \u00E9 \"SHA-256 tama\u00F1o nome\"", listPath);
-        }
-        const std::string listedName = line.substr(sizeEnd + 1);
-        if (runtime::LCase(std::wstring(listedName.begin(), listedName.end())) != runtime::LCase(name)) continue;
-        ListedFile listed{line.substr(0, 64), 0};
-        for (char& digit : listed.sha256) digit = static_cast<char>(digit | 0x20);  // hex in lower case
-        for (std::size_t i = hashEnd + 1; i < sizeEnd; ++i) listed.size = listed.size * 10 + (line[i] - '0');
-        return listed;
+// The list's text, as editors and PowerShell save it: UTF-8 with or without
+// its mark, or UTF-16LE with its mark.
+std::wstring ListText(const std::string& bytes, const std::wstring& listPath) {
+    std::wstring text;
+    if (bytes.starts_with("\xFF\xFE")) {
+        if (bytes.size() % 2 != 0) RaiseUnreadableList(L"UTF-16 cortado", listPath);
+        text.resize(bytes.size() / 2 - 1);
+        std::memcpy(text.data(), bytes.data() + 2, bytes.size() - 2);
+        return text;
     }
-    return std::nullopt;
+    const std::string_view utf8 = std::string_view(bytes).substr(bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0);
+    if (utf8.empty()) return text;
+    const int size = static_cast<int>(utf8.size());
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+    if (length == 0) RaiseUnreadableList(L"non est\u00E1 en UTF-8 nin en UTF-16LE", listPath);
+    text.resize(static_cast<std::size_t>(length));
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, text.data(), length);
+    return text;
 }
 
-void CheckAgainstList(const FileReplacement& file, const std::string& list, const std::wstring& listPath) {
-    const std::wstring name = NameOf(file.destination);
-    const std::optional<ListedFile> listed = Listed(list, name, listPath);
-    if (!listed) RaiseDamaged(L"non est\u00E1 na lista " + listPath, file.source);
+// Every line of the list, each one checked: a line that is not the list's
+// makes the whole list unreadable, wherever it stands.
+std::vector<ListedFile> ParseList(const std::wstring& text, const std::wstring& listPath) {
+    std::vector<ListedFile> listed;
+    unsigned number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring_view line(text.data() + start, end - start);
+        start = end + 1;
+        ++number;
+        // Editors leave blanks, and CRLF its CR, at the end of a line.
+        const std::size_t last = line.find_last_not_of(L" \t\r");
+        if (last == std::wstring_view::npos) continue;
+        line = line.substr(0, last + 1);
+        const std::size_t hashEnd = line.find(L' ');
+        const std::size_t sizeEnd = hashEnd == std::wstring_view::npos ? hashEnd : line.find(L' ', hashEnd + 1);
+        if (sizeEnd == std::wstring_view::npos || hashEnd != 64 || sizeEnd == hashEnd + 1 ||
+            line.find_first_not_of(L"0123456789abcdefABCDEF") < 64 ||
+            line.find_first_not_of(L"0123456789", hashEnd + 1) != sizeEnd || sizeEnd - hashEnd > 16) {
+            RaiseUnreadableList(L"a li\u00F1a " + runtime::NumberText(number) +
+                                    L" non \u00E9 \"SHA-256 tama\u00F1o nome\"",
+                                listPath);
+        }
+        ListedFile file{std::wstring(line.substr(sizeEnd + 1)), std::string(64, '\0'), 0};
+        for (std::size_t i = 0; i < 64; ++i) file.sha256[i] = static_cast<char>(line[i] | 0x20);
+        for (std::size_t i = hashEnd + 1; i < sizeEnd; ++i) file.size = file.size * 10 + (line[i] - L'0');
+        listed.push_back(std::move(file));
+    }
+    if (listed.empty()) RaiseUnreadableList(L"est\u00E1 baleira", listPath);
+    return listed;
+}
+
+void CheckAgainstList(const FileReplacement& file, const std::vector<ListedFile>& list, const std::wstring& listPath) {
+    const std::wstring name = runtime::LCase(NameOf(file.destination));
+    const auto listed =
+        std::ranges::find_if(list, [&](const ListedFile& line) { return runtime::LCase(line.name) == name; });
+    if (listed == list.end()) RaiseDamaged(L"non est\u00E1 na lista " + listPath, file.source);
     const runtime::FileHandle opened = OpenToCheck(file.source);
     if (SizeOf(opened.Get(), file.source) != listed->size) {
         RaiseDamaged(L"o tama\u00F1o non \u00E9 o da lista " + listPath, file.source);
@@ -155,14 +194,26 @@ std::wstring EngineFault(const BYTE* data, unsigned long long size, IMAGE_NT_HEA
     if (!ReadAt(data, size, ntOffset + sizeof signature, file)) return kCut;
     if (file.Machine != IMAGE_FILE_MACHINE_I386) return L"non \u00E9 para Windows de 32 bits (x86)";
     if (!(file.Characteristics & IMAGE_FILE_DLL)) return L"non \u00E9 unha DLL";
-    if (!ReadAt(data, size, ntOffset, headers)) return kCut;
-    if (headers.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC || file.SizeOfOptionalHeader < sizeof headers.OptionalHeader) {
+    // The loader asks only for the fields before the data directories and
+    // for the directories the header counts, up to the 16 there are.
+    constexpr std::size_t kFixedPart = offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    constexpr std::size_t kHeadersToDirectories = offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + kFixedPart;
+    headers = {};
+    if (size - ntOffset < kHeadersToDirectories) return kCut;
+    std::memcpy(&headers, data + ntOffset, kHeadersToDirectories);
+    const DWORD directories = headers.OptionalHeader.NumberOfRvaAndSizes;
+    if (headers.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
+        directories > IMAGE_NUMBEROF_DIRECTORY_ENTRIES ||
+        file.SizeOfOptionalHeader < kFixedPart + directories * sizeof(IMAGE_DATA_DIRECTORY)) {
         return L"a s\u00FAa cabeceira non \u00E9 PE32";
     }
     const unsigned long long sections = ntOffset + sizeof signature + sizeof file + file.SizeOfOptionalHeader;
+    if (sections + file.NumberOfSections * sizeof(IMAGE_SECTION_HEADER) > size) {
+        return L"cortado: a t\u00E1boa de secci\u00F3ns acaba f\u00F3ra do ficheiro";
+    }
     for (unsigned i = 0; i < file.NumberOfSections; ++i) {
-        IMAGE_SECTION_HEADER section;
-        if (!ReadAt(data, size, sections + i * sizeof section, section)) return kCut;
+        IMAGE_SECTION_HEADER section;  // inside the file, as checked above
+        std::memcpy(&section, data + sections + i * sizeof section, sizeof section);
         if (section.SizeOfRawData != 0 &&
             static_cast<unsigned long long>(section.PointerToRawData) + section.SizeOfRawData > size) {
             return L"cortado: a secci\u00F3n " + runtime::NumberText(i + 1) + L" acaba f\u00F3ra do ficheiro";
@@ -203,30 +254,30 @@ void CheckNotEmpty(const std::wstring& path) {
     if (SizeOf(file.Get(), path) == 0) RaiseDamaged(L"est\u00E1 baleiro", path);
 }
 
-// The list's bytes; nullopt when there is none. Small by nature: anything
+// The list's lines; nullopt when there is none. Small by nature: anything
 // larger than a few lines cannot be the list.
-std::optional<std::string> ReadList(const std::wstring& path) {
+std::optional<std::vector<ListedFile>> ReadList(const std::wstring& path) {
     const runtime::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) return std::nullopt;
-        RaiseUnreadable(L"Ler a lista dos ficheiros novos", path);
+        RaiseListError(L"non se pode abrir", path);
     }
     std::string list(64 * 1024, '\0');
     DWORD read = 0;
     if (!ReadFile(file.Get(), list.data(), static_cast<DWORD>(list.size()), &read, nullptr)) {
-        RaiseUnreadable(L"Ler a lista dos ficheiros novos", path);
+        RaiseListError(L"non se pode ler", path);
     }
-    if (read == list.size()) RaiseDamaged(L"a lista \u00E9 demasiado grande", path);
+    if (read == list.size()) RaiseUnreadableList(L"\u00E9 demasiado grande", path);
     list.resize(read);
-    return list;
+    return ParseList(ListText(list, path), path);
 }
 
 }  // namespace
 
 void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring& listFolder) {
     const std::wstring listPath = listFolder + L'\\' + kIntegrityListName;
-    if (const std::optional<std::string> list = ReadList(listPath)) {
+    if (const std::optional<std::vector<ListedFile>> list = ReadList(listPath)) {
         for (const FileReplacement& file : files) CheckAgainstList(file, *list, listPath);
         return;
     }

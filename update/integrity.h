@@ -13,6 +13,8 @@ namespace update {
 // The list that a release carries beside the new files: one line per file,
 // its SHA-256 in hex, its size in bytes and its name, separated by spaces:
 //   <64 hex digits> <size> QUENDOR.DLL
+// In UTF-8, with or without its mark, or UTF-16LE with its mark, as editors
+// and PowerShell save it; lines end in CRLF or LF, blanks before that allowed.
 inline constexpr wchar_t kIntegrityListName[] = L"QUENDOR.LST";
 
 // A new file failed a check: nothing was touched. Run-time error 75, as a
@@ -22,14 +24,23 @@ public:
     DamagedFiles() noexcept : runtime::RuntimeError(runtime::kPathFileAccessError) {}
 };
 
+// The list beside the new files cannot be opened, read or parsed: nothing was
+// touched. Its own fault, since the files themselves may well be sound.
+class UnreadableList : public runtime::RuntimeError {
+public:
+    UnreadableList() noexcept : runtime::RuntimeError(runtime::kPathFileAccessError) {}
+};
+
 // Checks the new files. Each file's source holds the contents to check; the
 // name of its destination says which file it is. With kIntegrityListName in
 // listFolder, every file must match its line there (size and SHA-256) and
-// nothing else is asked. Without it, the engine (the name ending in .DLL)
-// must be a whole 32-bit Windows DLL whose sections lie inside the file and
-// whose header checksum, when not 0, is the file's; any other file must not
-// be empty. The first check that fails is logged with its file and raises
-// DamagedFiles; a file that cannot be read raises its error.
+// nothing else is asked; a list that cannot be opened, read or parsed, in
+// any of its lines, is logged and raises UnreadableList. Without it, the
+// engine (the name ending in .DLL) must be a whole 32-bit Windows DLL whose
+// section table and sections lie inside the file and whose header checksum,
+// when not 0, is the file's; any other file must not be empty. The first
+// check that fails is logged with its file and raises DamagedFiles; a file
+// that cannot be read raises its error.
 void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring& listFolder);
 
 }  // namespace update

@@ -33,7 +33,8 @@ enum class Outcome {
 //   (FileInUse); an unattended run has them replaced at the next restart;
 // - otherwise they are replaced now, together (ReplaceFilesTogether).
 // A source that cannot be read raises its error, and new files that fail
-// their checks (CheckNewFiles) raise DamagedFiles, before any of that.
+// their checks (CheckNewFiles) raise DamagedFiles, or UnreadableList for
+// their list, before any of that.
 // Whatever is in place now, the restart is never left to undo it.
 Outcome UpdateFiles(const std::vector<FileReplacement>& replacements);
 

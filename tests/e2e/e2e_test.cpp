@@ -22,6 +22,7 @@
 #include "tests/e2e/automation.h"
 #include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
+#include "tests/support/string_table.h"
 #include "tests/support/temp_folder.h"
 #include "update/replacement_lock.h"
 
@@ -618,8 +619,9 @@ std::string Utf8(const std::wstring& text) {
 // What holds a name before the run: the single copy's, or the default log's.
 enum class Taken { kNothing, kInstanceNameByAnEvent, kDefaultLogByAFolder };
 // The new pair beside the program: a whole one; one cut short in a copy;
-// texts that a list beside them vouches for (sha256sum of each).
-enum class NewPair { kWhole, kCut, kListed };
+// texts that a list beside them vouches for (sha256sum of each); a whole one
+// beside a list with a line that is not the list's.
+enum class NewPair { kWhole, kCut, kListed, kUnreadableList };
 constexpr char kList[] = "5205f280ab2d55aee713991c1ada97c0043d2f3652b0f297b8156c6a7cc95823 10 QUENDOR.DLL\r\n"
                          "f7438be067622fef5ee1c29b702d1983c9ee95f9dc3c225179088eaca613ceda 11 QUENDOR.LEX\r\n";
 
@@ -719,6 +721,8 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
          Taken::kNothing, NewPair::kCut},
         {"a new pair that matches its list", L"/S", nullptr, kShareAll, nullptr, false, false, 0, "new engine",
          "new lexicon", Taken::kNothing, NewPair::kListed},
+        {"a list that cannot be read", L"/S \"/LOG=" + work / L"list.log\"", nullptr, kShareAll, nullptr, false, false, 8,
+         "old engine", "old lexicon", Taken::kNothing, NewPair::kUnreadableList},
         {"help, other spelling", L"-help /quiet", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
         // Progress only: the help goes to the log, never into a box that waits.
         {"help, progress only", L"/SILENT /?", nullptr, kShareAll, nullptr, false, false, 0, "old engine", "old lexicon"},
@@ -731,6 +735,9 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
                                                                                        : kNewEngine);
         DeleteFileW((work / L"Descargas\\QUENDOR.LST").c_str());
         if (run.newPair == NewPair::kListed) WriteFile(work / L"Descargas\\QUENDOR.LST", kList);
+        if (run.newPair == NewPair::kUnreadableList) {
+            WriteFile(work / L"Descargas\\QUENDOR.LST", kList + std::string("QUENDOR.DLL\r\n"));
+        }
         if (run.installedAsNew) {
             // As an earlier run leaves them: copies keep their source's time.
             for (const wchar_t* name : {L"QUENDOR.DLL", L"QUENDOR.LEX"}) {
@@ -776,6 +783,14 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
                 EXPECT_NE(std::string::npos, ReadFile(tempFolder + name).find(Utf8(L"Remata co c\u00F3digo 0")));
                 DeleteFileW((tempFolder + name).c_str());
             }
+        }
+        if (run.newPair == NewPair::kUnreadableList) {
+            // The person would be told of the list, not of damaged files, and so is the last line.
+            const std::string log = ReadFile(work / L"list.log");
+            using testing_support::ExpectedString;
+            const std::wstring message(std::ranges::find(testing_support::kStrings, 129u, &ExpectedString::id)->text);
+            EXPECT_NE(std::string::npos, log.find(Utf8(L"Mensaxe (non se mostra): " + message)));
+            EXPECT_NE(std::string::npos, log.find(Utf8(L"Remata co c\u00F3digo 8: non se pode ler a lista QUENDOR.LST")));
         }
         held.Reset();
         EXPECT_EQ(run.engine, ReadFile(Proof(L"QUENDOR.DLL")));

@@ -56,6 +56,8 @@ inline constexpr ExpectedString kStrings[] = {
     {127, L"Os ficheiros novos do corrector est\u00E1n danados ou incompletos, e non se cambiou nada. C\u00F3pieos de "
           L"novo ao car\u00F3n do actualizador e volva executalo."},
     {128, L"Peche os programas que os usan e prema \u00ABTentar de novo\u00BB; con \u00ABCancelar\u00BB, non se cambia nada."},
+    {129, L"Non se pode ler a lista QUENDOR.LST que est\u00E1 ao car\u00F3n do actualizador, e non se cambiou nada. C\u00F3piea "
+          L"de novo e volva executalo."},
 };
 
 }  // namespace testing_support

@@ -21,7 +21,7 @@ TEST(EventForRun, EachExitCodeHasItsStableIdAndType) {
     host::NoteForEvent(L"Cartafol de correcci\u00F3n: C:\\PROOF");
     for (const auto& expected : events) {
         SCOPED_TRACE(expected.exitCode);
-        const host::RunEvent event = host::EventForRun(expected.exitCode);
+        const host::RunEvent event = host::EventForRun(expected.exitCode, host::ExitCodeMeaning(expected.exitCode));
         EXPECT_EQ(expected.id, event.id);
         EXPECT_EQ(expected.type, event.type);
         EXPECT_EQ(L"Remata co c\u00F3digo " + std::to_wstring(expected.exitCode) + L": " +
