@@ -78,10 +78,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = L"NaiveFloor";
     RegisterClassW(&windowClass);
-    const HWND window = CreateWindowExW(0, L"NaiveFloor", L"Naive floor", WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
-                                        CW_USEDEFAULT, CW_USEDEFAULT, 435, 246, nullptr, nullptr, instance, nullptr);
+    const HWND window = CreateWindowExW(0, L"NaiveFloor", L"Naive floor", WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, 435, 246, nullptr, nullptr, instance, nullptr);
     CreateWindowExW(0, L"Button", L"Seguinte", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 98, 177, 96, 28, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNext)), instance, nullptr);
+    // Shown with its button, so that whoever sees the window finds the button.
+    ShowWindow(window, SW_SHOW);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
