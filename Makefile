@@ -10,7 +10,7 @@ demo:
 	bash scripts/demo.sh
 
 bench:
-	bash scripts/bench.sh
+	PREVIOUS="$(PREVIOUS)" bash scripts/bench.sh
 
 screenshots:
 	bash scripts/screenshots.sh

@@ -1,8 +1,11 @@
 // The real program, driven as a user drives it: from its start to the
-// welcome window against a bare window program, from the press of
-// "Seguinte" to the message at 10 and 10,000 shared-DLL entries, the
-// process's peak working set during the larger installation, and the silent
-// run from its start to its exit against the bare window program's.
+// welcome window against a bare window program; from the press of
+// "Seguinte" to the message on screen at 10, 1,000 and 5,000 shared-DLL
+// entries against the naive floor (bench/naive_floor.cpp) and any earlier
+// builds of the updater named as arguments, started in turns; the process's
+// peak working set during the largest installation; and the silent run from
+// its start to its exit against the bare window program's. The new engine
+// is a real DLL with its header checksum, checked as a real engine is.
 #include <windows.h>
 #include <psapi.h>
 
@@ -22,29 +25,45 @@ namespace {
 
 const std::wstring kTitle = L"Instalador corrector de galego Brenca";
 
-bool IsMessageBox(const automation::WindowInfo& window) { return window.visible && window.className == L"#32770"; }
+struct Sought {
+    DWORD processId;
+    const wchar_t* className;  // any class when null
+    HWND found;
+};
 
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM found) {
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM lParam) {
+    Sought& sought = *reinterpret_cast<Sought*>(lParam);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    if (processId != *reinterpret_cast<DWORD*>(found) || !IsWindowVisible(window)) return TRUE;
-    *reinterpret_cast<DWORD*>(found) = 0;
+    if (processId != sought.processId || !IsWindowVisible(window)) return TRUE;
+    wchar_t className[16];
+    if (sought.className != nullptr &&
+        (!GetClassNameW(window, className, 16) || lstrcmpW(className, sought.className) != 0)) {
+        return TRUE;
+    }
+    sought.found = window;
     return FALSE;
 }
 
-// Seconds from the start of a program to its first visible window, looked
-// for every millisecond; the program is then ended. Not WaitForWindow: it
-// looks every 20 ms and reads every control's text, which would be timed too.
+// A visible window of the process (of that class, when one is given), looked
+// for every millisecond until seconds have passed on the stopwatch; nullptr
+// when none came. Not WaitForWindow: it looks every 20 ms and reads every
+// control's text, which would be timed too.
+HWND PollForWindow(DWORD processId, const wchar_t* className, const Stopwatch& started, double seconds) {
+    for (;;) {
+        Sought sought{processId, className, nullptr};
+        EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&sought));
+        if (sought.found != nullptr || started.Seconds() > seconds) return sought.found;
+        Sleep(1);
+    }
+}
+
+// Seconds from the start of a program to its first visible window; the
+// program is then ended.
 double SecondsToFirstWindow(const std::wstring& program, const std::wstring& folder) {
     const Stopwatch started;
     automation::Process process = automation::Launch(program, folder);
-    for (;;) {
-        DWORD sought = process.Id();
-        EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&sought));
-        if (sought == 0) break;
-        if (started.Seconds() > 15) return 15;
-        Sleep(1);
-    }
+    PollForWindow(process.Id(), nullptr, started, 15);
     const double seconds = started.Seconds();
     process.Kill();
     return seconds;
@@ -145,63 +164,142 @@ int SilentBenchmark(const std::wstring& folder, const std::wstring& proof, const
     return failures;
 }
 
+// A program whose press of "Seguinte" is timed, from its own folder beside
+// the new pair: the updater, an earlier build of it, the naive floor.
+struct Installer {
+    std::wstring name;
+    std::wstring program;
+    std::wstring title;  // of the window that holds "Seguinte"
+    std::vector<double> seconds;
+    SIZE_T peakWorkingSet = 0;
+};
+
+// One installation, from the press of "Seguinte" to the message box on
+// screen; nothing when it did not end in the success message, exit code 0
+// and the new engine in place, which a row of the table then says.
+std::optional<double> SecondsFromNextToMessage(Installer& installer, const std::wstring& proof,
+                                               const std::string& newEngine, int entries) {
+    testing_support::WriteFile(proof + L"\\QUENDOR.DLL", "old");
+    testing_support::WriteFile(proof + L"\\QUENDOR.LEX", "old");
+    const std::wstring folder = installer.program.substr(0, installer.program.find_last_of(L'\\'));
+    automation::Process process = automation::Launch(installer.program, folder);
+    const auto welcome =
+        automation::WaitForWindow(process.Id(), automation::VisibleWithTitle(installer.title), 15000);
+    const auto next = welcome ? automation::FindControl(*welcome, L"Button", L"Seguinte") : std::nullopt;
+    // Pressed half a second after the window shows, as a person presses it
+    // at the earliest: pressed at once, every program here, the floor too,
+    // took two to seven times as long as from 0.3 s on, where the figures
+    // settle.
+    Sleep(500);
+    const char* fault = nullptr;
+    std::optional<double> seconds;
+    if (!next) {
+        fault = "the window with Seguinte did not appear";
+    } else {
+        const Stopwatch pressed;
+        automation::ClickButton(next->hwnd);
+        const HWND box = PollForWindow(process.Id(), L"#32770", pressed, 30);
+        seconds = pressed.Seconds();
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof memory;
+        if (GetProcessMemoryInfo(process.Handle(), &memory, sizeof memory)) {
+            installer.peakWorkingSet = std::max(installer.peakWorkingSet, memory.PeakWorkingSetSize);
+        }
+        const auto ok = box ? automation::FindControl(automation::DescribeWindow(box), L"Button", L"OK") : std::nullopt;
+        if (ok) automation::ClickButton(ok->hwnd);
+        DWORD exitCode = 0;
+        if (!ok || !process.WaitForExit(15000, exitCode) || exitCode != 0) {
+            fault = "the installation did not succeed";
+        } else if (testing_support::ReadFile(proof + L"\\QUENDOR.DLL") != newEngine) {
+            fault = "exit code 0, but the engine was not replaced";
+        }
+    }
+    if (fault == nullptr) return seconds;
+    std::printf("| %ls: Seguinte to the message, %d entries | %s |\n", installer.name.c_str(), entries, fault);
+    return std::nullopt;
+}
+
+// The installers pressed in turns at each size, so that all see the same
+// machine; the medians, and each against the last installer, the floor.
+// Returns the number of failed runs.
+int NextBenchmark(std::vector<Installer>& installers, testing_support::SharedDllsSandbox& shared,
+                  const std::wstring& office, const std::wstring& proof, const std::string& newEngine) {
+    constexpr int kRuns = 7;
+    int failures = 0;
+    for (const int entries : {10, 1000, 5000}) {
+        shared.Clear();
+        shared.Fill(SharedDllNames(entries, office));
+        for (Installer& installer : installers) installer.seconds.clear();
+        for (int run = 0; run < kRuns; ++run) {
+            for (Installer& installer : installers) {
+                if (const std::optional<double> seconds = SecondsFromNextToMessage(installer, proof, newEngine, entries)) {
+                    installer.seconds.push_back(*seconds);
+                } else {
+                    ++failures;
+                }
+            }
+        }
+        std::vector<double> medians;
+        for (Installer& installer : installers) {
+            if (installer.seconds.size() != kRuns) return failures;
+            std::ranges::sort(installer.seconds);
+            medians.push_back(installer.seconds[kRuns / 2]);
+            std::printf("| %ls: Seguinte to the message, %d entries, 10 MB lexicon, median of %d | %.4f s |\n",
+                        installer.name.c_str(), entries, kRuns, medians.back());
+        }
+        for (std::size_t i = 0; i + 1 < installers.size(); ++i) {
+            std::printf("| %ls: Seguinte to the message against the %ls, %d entries | %.2f times |\n",
+                        installers[i].name.c_str(), installers.back().name.c_str(), entries,
+                        medians[i] / medians.back());
+        }
+    }
+    std::printf("| peak working set of the updater, 5,000 entries | %.1f MB |\n",
+                static_cast<double>(installers.front().peakWorkingSet) / (1024.0 * 1024.0));
+    return failures;
+}
+
 }  // namespace
 
-int main() {
+// The arguments, when given, are earlier builds of actualizador.exe to press
+// "Seguinte" on beside this one.
+int wmain(int argc, wchar_t** argv) {
     testing_support::TempFolder work;
     testing_support::SharedDllsSandbox shared;
     const std::wstring folder = work / L"Descargas";
-    const std::wstring proof = work / L"Office\\Microsoft Shared\\PROOF";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    CreateDirectoryW((work / L"Office").c_str(), nullptr);
-    CreateDirectoryW((work / L"Office\\Microsoft Shared").c_str(), nullptr);
-    CreateDirectoryW(proof.c_str(), nullptr);
-    for (const wchar_t* program : {L"\\actualizador.exe", L"\\bare_window.exe"}) {
-        CopyFileW((automation::ExeFolder() + program).c_str(), (folder + program).c_str(), FALSE);
+    const std::wstring office = work / L"Office";
+    const std::wstring proof = office + L"\\Microsoft Shared\\PROOF";
+    for (const std::wstring& made : {office, office + L"\\Microsoft Shared", proof}) {
+        CreateDirectoryW(made.c_str(), nullptr);
     }
-    testing_support::WriteFile(folder + L"\\QUENDOR.DLL", testing_support::FakeEngine(std::string(300 * 1024, 'e')));
-    testing_support::WriteFile(folder + L"\\QUENDOR.LEX", std::string(10 * 1024 * 1024, 'x'));
+    const std::string newEngine = testing_support::ReadFile(automation::ExeFolder() + L"\\bench_engine.dll");
+    const std::string newLexicon(10 * 1024 * 1024, 'x');
+    // Each program in a folder of its own beside the same pair, where it looks for it.
+    const auto besideThePair = [&](const std::wstring& programs, const std::wstring& program, const wchar_t* name) {
+        CreateDirectoryW(programs.c_str(), nullptr);
+        testing_support::WriteFile(programs + L"\\QUENDOR.DLL", newEngine);
+        testing_support::WriteFile(programs + L"\\QUENDOR.LEX", newLexicon);
+        return CopyFileW(program.c_str(), (programs + L"\\" + name).c_str(), FALSE) != FALSE;
+    };
+    besideThePair(folder, automation::ExeFolder() + L"\\actualizador.exe", L"actualizador.exe");
+    besideThePair(folder, automation::ExeFolder() + L"\\bare_window.exe", L"bare_window.exe");
 
     StartupBenchmark(folder);
 
-    int failures = 0;
-    for (const int entries : {10, 10000}) {
-        testing_support::WriteFile(proof + L"\\QUENDOR.DLL", "old");
-        shared.Clear();
-        shared.Fill(SharedDllNames(entries, work / L"Office"));
-
-        automation::Process process = automation::Launch(folder + L"\\actualizador.exe", folder);
-        const auto welcome = automation::WaitForWindow(process.Id(), automation::VisibleWithTitle(kTitle), 15000);
-        const auto next = welcome ? automation::FindControl(*welcome, L"Button", L"Seguinte") : std::nullopt;
-        if (!next) {
-            std::printf("| Seguinte to the message, %d entries | the welcome window did not appear |\n", entries);
-            ++failures;
-            continue;
+    std::vector<Installer> installers{{L"updater", folder + L"\\actualizador.exe", kTitle, {}, 0}};
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring programs = work / (L"Previous" + std::to_wstring(i));
+        if (!besideThePair(programs, argv[i], L"actualizador.exe")) {
+            std::printf("| %ls | cannot be read |\n", argv[i]);
+            return 1;
         }
-        const Stopwatch pressed;
-        automation::ClickButton(next->hwnd);
-        const auto box = automation::WaitForWindow(process.Id(), IsMessageBox, 30000);
-        const double toMessage = pressed.Seconds();
-        PROCESS_MEMORY_COUNTERS memory{};
-        memory.cb = sizeof memory;
-        GetProcessMemoryInfo(process.Handle(), &memory, sizeof memory);
-        const auto ok = box ? automation::FindControl(*box, L"Button", L"OK") : std::nullopt;
-        if (ok) automation::ClickButton(ok->hwnd);
-        DWORD exitCode = 0;
-        if (!box || !process.WaitForExit(15000, exitCode) || exitCode != 0) {
-            std::printf("| Seguinte to the message, %d entries | the installation did not succeed |\n", entries);
-            ++failures;
-            continue;
-        }
-        std::printf("| Seguinte to the message, %d entries, 10 MB lexicon | %.3f s |\n", entries, toMessage);
-        if (entries == 10000) {
-            std::printf("| peak working set of the program, 10,000 entries | %.1f MB |\n",
-                        static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0));
-        }
+        installers.push_back({argv[i], programs + L"\\actualizador.exe", kTitle, {}, 0});
     }
+    besideThePair(work / L"Floor", automation::ExeFolder() + L"\\naive_floor.exe", L"naive_floor.exe");
+    installers.push_back({L"naive floor", work / L"Floor\\naive_floor.exe", L"Naive floor", {}, 0});
+    int failures = NextBenchmark(installers, shared, office, proof, newEngine);
 
     shared.Clear();
-    shared.Fill(SharedDllNames(10, work / L"Office"));
+    shared.Fill(SharedDllNames(10, office));
     failures += SilentBenchmark(folder, proof, work / L"actualizador.log");
     return failures;
 }

@@ -128,22 +128,42 @@ void FitTitle(HWND box) noexcept {
     }
 }
 
-// Once the box has laid itself out, before it shows.
-LRESULT CALLBACK FitBox(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (code == HC_ACTION && message->message == WM_INITDIALOG) {
-        for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(message->hwnd, id, text.c_str());
-        if (!buttonTexts.empty()) FitButtons(message->hwnd);
-        FitTitle(message->hwnd);
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
 struct HookTraits {
     using Handle = HHOOK;
     static Handle Invalid() noexcept { return nullptr; }
     static void Close(Handle hook) noexcept { UnhookWindowsHookEx(hook); }
 };
+
+// Set for the box about to be made, and gone once it is made.
+runtime::UniqueHandle<HookTraits> boxHook;
+// The box's own window procedure, which FitBox stands in front of.
+WNDPROC boxProcedure = nullptr;
+
+// Once the box has laid itself out, before it shows.
+LRESULT CALLBACK FitBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = CallWindowProcW(boxProcedure, box, message, wParam, lParam);
+    if (message == WM_INITDIALOG) {
+        for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(box, id, text.c_str());
+        if (!buttonTexts.empty()) FitButtons(box);
+        FitTitle(box);
+    }
+    return result;
+}
+
+// Puts FitBox in front of the box as the box is made, and goes: a hook that
+// saw every message of the box instead costs Wine a call to its server for
+// each of the box's hundreds of messages.
+LRESULT CALLBACK CatchBox(int code, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = CallNextHookEx(nullptr, code, wParam, lParam);
+    const auto window = reinterpret_cast<HWND>(wParam);
+    wchar_t className[8];
+    if (code == HCBT_CREATEWND && GetClassNameW(window, className, 8) && lstrcmpiW(className, L"#32770") == 0) {
+        boxProcedure = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FitBox)));
+        boxHook.Reset();
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -157,11 +177,14 @@ int ShowMessageBox(const std::wstring& text, int style, const std::wstring& titl
                        {IDCONTINUE, runtime::LoadResString(IDS_CONTINUE)}};
     }
     // Should the hook fail, the box still works, as the system lays it out.
-    const runtime::UniqueHandle<HookTraits> hook(
-        SetWindowsHookExW(WH_CALLWNDPROCRET, FitBox, nullptr, GetCurrentThreadId()));
+    boxHook.Reset(SetWindowsHookExW(WH_CBT, CatchBox, nullptr, GetCurrentThreadId()));
     // Owned by the active window of the program, so that the box stays in
     // front of it; with no window shown the box stands alone.
-    return MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
+    const int answer =
+        MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
+    // Where no box could be made.
+    boxHook.Reset();
+    return answer;
 }
 
 InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered) {

@@ -12,8 +12,16 @@ wine_env_start "$PWD/build"
 rows=$(mktemp)
 trap 'rm -f "$rows"; wine_env_stop' EXIT
 status=0
+# PREVIOUS="old/actualizador.exe ...": earlier builds, whose press of
+# "Seguinte" is measured in turns with this build's and the naive floor's.
+previous=()
+for build in ${PREVIOUS:-}; do
+  previous+=("$(build/wine-run winepath -w "$(realpath "$build")" 2>/dev/null | tr -d '\r')")
+done
 for bench in registry_bench install_bench e2e_bench; do
-  build/wine-run "build/bin/$bench.exe" 2>/dev/null | tr -d '\r' | grep '^| ' >> "$rows" || status=1
+  arguments=()
+  [ "$bench" = e2e_bench ] && arguments=("${previous[@]}")
+  build/wine-run "build/bin/$bench.exe" "${arguments[@]}" 2>/dev/null | tr -d '\r' | grep '^| ' >> "$rows" || status=1
 done
 printf '| program size | %s bytes |\n' "$(stat -c %s build/bin/actualizador.exe)" >> "$rows"
 mkdir -p build/bench
