@@ -145,9 +145,10 @@ void Fail(MSIHANDLE install, const Text& text) noexcept {
     Tell(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), text);
 }
 
-// The updater's own last line in its log, without the time and the process
-// id that start it: the last line of that id, for another run (a startup
-// script's, refused with 1618) may have written after it.
+// The updater's closing line in its log ("Remata co código N: ..."), without
+// the time and the process id that start it: the last such line of that id,
+// for another run (a startup script's, refused with 1618) may have written
+// after it, and so may the run itself (the event source it registered).
 bool ReadClosingLine(const Text& log, DWORD processId, Text& line) noexcept {
     const File file(CreateFileW(log.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -162,8 +163,8 @@ bool ReadClosingLine(const Text& log, DWORD processId, Text& line) noexcept {
         return false;
     }
 
-    // "[<id>]  " in ASCII, as the log writes it.
-    char mark[24];
+    // "[<id>]  " in ASCII, as the log writes it, then "Remata co c" (UTF-8 from there on).
+    char mark[16];
     int markLength = 0;
     mark[markLength++] = '[';
     char digits[12];
@@ -176,12 +177,19 @@ bool ReadClosingLine(const Text& log, DWORD processId, Text& line) noexcept {
     mark[markLength++] = ']';
     mark[markLength++] = ' ';
     mark[markLength++] = ' ';
-
+    const auto startsWith = [&](int at, const char* text, int length) {
+        if (at + length > static_cast<int>(read)) return false;
+        for (int i = 0; i < length; ++i) {
+            if (tail[at + i] != text[i]) return false;
+        }
+        return true;
+    };
+    constexpr char kClosing[] = "Remata co c";
     int found = -1;
-    for (int at = 0; at + markLength <= static_cast<int>(read); ++at) {
-        int matched = 0;
-        while (matched < markLength && tail[at + matched] == mark[matched]) ++matched;
-        if (matched == markLength) found = at + markLength;
+    for (int at = 0; at < static_cast<int>(read); ++at) {
+        if (startsWith(at, mark, markLength) && startsWith(at + markLength, kClosing, sizeof kClosing - 1)) {
+            found = at + markLength;
+        }
     }
     if (found < 0) return false;
     int end = found;
