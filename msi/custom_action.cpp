@@ -249,7 +249,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RunUpdater(MSIHANDLE install) {
 
     // The folder is missing on XP, and a log the updater cannot open ends it with 1639.
     Text folder;
-    folder.FillWith([](wchar_t* buffer, DWORD& length) {
+    const bool windows = folder.FillWith([](wchar_t* buffer, DWORD& length) {
         length = GetSystemWindowsDirectoryW(buffer, length);
         return length > 0;
     });
@@ -258,7 +258,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RunUpdater(MSIHANDLE install) {
     log.Add(folder).Add(kLogName);
     Text command;
     command.Add(L"\"").Add(updater).Add(L"\" /S /LOG=\"").Add(log).Add(L"\"");
-    if (!folder.Whole() || !log.Whole() || !command.Whole()) {
+    if (!windows || !folder.Whole() || !log.Whole() || !command.Whole()) {
         Fail(install, Text().Add(kSpeaker).Add(L"cami\u00F1o demasiado longo: ").Add(updater));
         return ERROR_INSTALL_FAILURE;
     }
