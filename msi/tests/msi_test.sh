@@ -83,8 +83,7 @@ msiexec_code() {  # msiexec_code CASE ARGUMENTS...: with a verbose log, C:\msi\C
 told() { grep -aq "^Actualizador do corrector: Remata co c[^ ]*digo $2:" "$packages/$1.log"; }
 # How many runs of the updater the log has closed; nothing without a log.
 runs() { [ -f "$logs/actualizador-corrector-galego.log" ] && grep -ac 'Remata co c' "$logs/actualizador-corrector-galego.log"; }
-no_run_since() { [ -n "$1" ] && [ "$(runs)" = "$1" ]; }
-one_run_since() { [ -n "$1" ] && [ "$(runs)" = $(($1 + 1)) ]; }
+runs_since() { [ -n "$1" ] && [ "$(runs)" = $(($1 + $2)) ]; }  # runs_since BEFORE HOW_MANY
 same_pair() {  # same_pair FOLDER VERSION
   cmp -s "$build_dir/bin/engine_v2.dll" "$1/QUENDOR.DLL" && cmp -s "$tmp/pair-$2/QUENDOR.LEX" "$1/QUENDOR.LEX"
 }
@@ -92,20 +91,13 @@ payload_of() {  # payload_of VERSION: the updater, the pair and its list, as the
   same_pair "$payload" "$1" && cmp -s "$build_dir/bin/actualizador.exe" "$payload/actualizador.exe" &&
     unzip -p "$tmp/dist-$1/actualizador-corrector-galego-1.00.zip" QUENDOR.LST | cmp -s - "$payload/QUENDOR.LST"
 }
-old_speller() {
-  mkdir -p "$proof"
-  cp "$build_dir/bin/engine_v1.dll" "$proof/QUENDOR.DLL"
-  printf 'QUENDOR.LEX vello\r\n' >"$proof/QUENDOR.LEX"
-}
+old_speller() { cp "$build_dir/bin/engine_v1.dll" "$proof/QUENDOR.DLL" && printf 'QUENDOR.LEX vello\r\n' >"$proof/QUENDOR.LEX"; }
 # Where Wine does otherwise than Windows: checked all the same, and told;
 # a Wine that does it as Windows fails the test, so that the line becomes a check.
 todo_wine() {
   local what=$1; shift
-  if "$@"; then
-    failed=$((failed + 1)); echo "FAIL - $what: Wine now does it, make it a check"
-  else
-    echo "todo - $what (Wine: $todo_why)"
-  fi
+  if "$@"; then failed=$((failed + 1)); echo "FAIL - $what: Wine now does it, make it a check"
+  else echo "todo - $what (Wine: $todo_why)"; fi
 }
 wine reg add "$key" /v "$entry" /t REG_DWORD /d 1 /f >/dev/null 2>&1
 # XP has no C:\Windows\Logs, and a log the updater cannot open ends it with 1639.
@@ -138,7 +130,7 @@ wine reg delete "$restart_key" /f >/dev/null 2>&1
 before=$(runs)
 code=$(msiexec_code reinstall /i 'C:\msi\a2.0.0.msi' REINSTALL=ALL REINSTALLMODE=omus)
 check "reinstall: msiexec ends 0 (got $code)" test "$code" = 0
-check "the updater ran again" one_run_since "$before"
+check "the updater ran again" runs_since "$before" 1
 check "and the proofing folder still has the pair" same_pair "$proof" 2.0.0
 check "one registration, the same" test "$(registered)" = "$(code_of 2.0.0) 2.0.0"
 
@@ -153,7 +145,7 @@ check "one registration left, the newer" test "$(registered)" = "$(code_of 2.1.0
 before=$(runs)
 code=$(msiexec_code lower /i 'C:\msi\a2.0.0.msi')
 check "lower over higher: refused with 1603 (got $code)" test "$code" = 1603
-check "the updater did not run" no_run_since "$before"
+check "the updater did not run" runs_since "$before" 0
 check "the higher version stays registered, alone" test "$(registered)" = "$(code_of 2.1.0) 2.1.0"
 check "and its payload in place" payload_of 2.1.0
 
@@ -164,7 +156,7 @@ check "uninstall: msiexec ends 0 (got $code)" test "$code" = 0
 check "the payload is gone" test ! -e "$payload"
 check "nothing is registered" test -z "$(registered)"
 check "the speller is still the new one" same_pair "$proof" 2.1.0
-check "the updater did not run" no_run_since "$before"
+check "the updater did not run" runs_since "$before" 0
 
 # --- the engine held by a word processor: queued for the restart, 3010 ---
 old_speller
