@@ -13,9 +13,10 @@
 # updater checks them against: one line per file, "<SHA-256> <size> <name>",
 # and with detectar-corrector.ps1, the detection script for deployment tools,
 # holding their SHA-256 and the engine's file version in four parts. With a
-# pair, also the Windows Installer package, actualizador-corrector-galego-<version>.msi
-# (msi/make-msi.sh): its version is MSI_VERSION=x.y.z, or the engine's
-# first three parts; without either, the rest is made and the run fails.
+# pair, also the Windows Installer package (msi/make-msi.sh),
+# actualizador-corrector-galego-<version>.msi: its version is MSI_VERSION=x.y.z,
+# or the engine's first three parts; without either, the rest is made and the
+# run fails.
 set -euo pipefail
 pair=${PAIR:+$(realpath -- "$PAIR")}
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
