@@ -12,7 +12,11 @@
 # go into the zip beside the program, with QUENDOR.LST, the list that the
 # updater checks them against: one line per file, "<SHA-256> <size> <name>",
 # and with detectar-corrector.ps1, the detection script for deployment tools,
-# holding their SHA-256 and the engine's file version in four parts.
+# holding their SHA-256 and the engine's file version in four parts. With a
+# pair, also the Windows Installer package (msi/make-msi.sh),
+# actualizador-corrector-galego-<version>.msi: its version is MSI_VERSION=x.y.z,
+# or the engine's first three parts; without either, the rest is made and the
+# run fails.
 set -euo pipefail
 pair=${PAIR:+$(realpath -- "$PAIR")}
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -65,11 +69,8 @@ fi
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
-# The build tree's program is only read: it is copied, and the copy is signed.
-cp -- "$built_exe" "$stage/unsigned.exe"
-if [ "$sign" = 1 ]; then
-  args=(sign -certs "$cert" -key "$key" -h sha256 -n "$description"
-        -in "$stage/unsigned.exe" -out "$stage/$exe_name")
+sign_file() {  # sign_file UNSIGNED SIGNED
+  local args=(sign -certs "$cert" -key "$key" -h sha256 -n "$description" -in "$1" -out "$2")
   if [ -n "${ACTUALIZADOR_SIGN_PASS:-}" ]; then
     # From a private file rather than the command line, where ps would show it.
     (umask 077 && printf '%s' "$ACTUALIZADOR_SIGN_PASS" >"$stage/pass")
@@ -80,7 +81,13 @@ if [ "$sign" = 1 ]; then
   fi
   osslsigncode "${args[@]}" >"$stage/sign.log" 2>&1 || { cat "$stage/sign.log" >&2; die "signing failed"; }
   rm -f -- "$stage/pass"
-  echo "dist: signed $exe_name with $(basename -- "$cert")"
+  echo "dist: signed $(basename -- "$2") with $(basename -- "$cert")"
+}
+
+# The build tree's program is only read: it is copied, and the copy is signed.
+cp -- "$built_exe" "$stage/unsigned.exe"
+if [ "$sign" = 1 ]; then
+  sign_file "$stage/unsigned.exe" "$stage/$exe_name"
 else
   mv -- "$stage/unsigned.exe" "$stage/$exe_name"
   echo "dist: ACTUALIZADOR_SIGN_CERT and ACTUALIZADOR_SIGN_KEY are not set: $exe_name ships unsigned"
@@ -130,12 +137,30 @@ fi
 (cd "$stage" && chmod 0644 "${packed[@]}" && TZ=UTC touch -d "$fixed_time" "${packed[@]}" &&
   TZ=UTC zip -X -D -q -9 "$zip_name" "${packed[@]}")
 
+# Without a pair the package would deliver nothing: no MSI.
+made=("$zip_name" "$exe_name")
+msi_status=0
+if [ -n "$pair" ]; then
+  if msi_name=$(bash msi/make-msi.sh "$stage" "$engine_version" "$fixed_time"); then
+    if [ "$sign" = 1 ]; then
+      mv -- "$stage/$msi_name" "$stage/unsigned.msi"
+      sign_file "$stage/unsigned.msi" "$stage/$msi_name"
+    fi
+    made+=("$msi_name")
+  else
+    msi_status=$?
+    [ "$msi_status" = 2 ] || die "the Windows Installer package failed"
+  fi
+fi
+
 rm -rf -- "$out_abs"
 mkdir -p -- "$out_abs"
-cp -p -- "$stage/$zip_name" "$stage/$exe_name" "$out_abs/"
-(cd "$out_abs" && sha256sum -- "$zip_name" "$exe_name" >SHA256SUMS)
+for f in "${made[@]}"; do cp -p -- "$stage/$f" "$out_abs/"; done
+(cd "$out_abs" && sha256sum -- "${made[@]}" >SHA256SUMS)
 
 echo "dist: made in $out:"
-for f in "$zip_name" "$exe_name" SHA256SUMS; do
+for f in "${made[@]}" SHA256SUMS; do
   printf '  %-42s %9d bytes\n' "$f" "$(stat -c %s -- "$out_abs/$f")"
 done
+# The package was refused (make-msi.sh said why): the run fails all the same.
+[ "$msi_status" = 0 ]

@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 wine64 fonts-wine fonts-liberation
   xvfb
   zip unzip osslsigncode openssl nsis
+  wixl msitools faketime
   googletest libstb-dev
 )
 

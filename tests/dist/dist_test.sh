@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks scripts/dist.sh: what the zip holds, the readme's line ends and
 # messages, the startup script's line ends and what it runs, the checksums,
-# byte-identical zips from two runs, signing with a throwaway certificate, and
-# that the build tree's program is never touched.
+# the Windows Installer package's tables and version, byte-identical zips and
+# packages from two runs, signing with a throwaway certificate, and that the
+# build tree's program is never touched.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
@@ -14,7 +15,7 @@ umask 022
 exe=build/bin/actualizador.exe
 zip_name=actualizador-corrector-galego-1.00.zip
 
-for tool in zip unzip openssl osslsigncode sha256sum cmp; do
+for tool in zip unzip openssl osslsigncode sha256sum cmp msiinfo; do
   command -v "$tool" >/dev/null 2>&1 || { echo "dist_test: '$tool' is missing"; echo "0 passed, 1 failed"; exit 1; }
 done
 [ -f "$exe" ] || { echo "dist_test: $exe not found: build first"; echo "0 passed, 1 failed"; exit 1; }
@@ -152,6 +153,60 @@ check "the zipped detection script is the repository's apart from those values" 
   cmp -s <(tr -d '\r' <"$xp/detectar-corrector.ps1" | grep -v "^ *\('QUENDOR\|\$newEngineVersion = '\)") \
   <(grep -v "^ *\('QUENDOR\|\$newEngineVersion = '\)" packaging/detectar-corrector.ps1)
 
+# --- the Windows Installer package: only with a pair; its tables as msiexec reads them ---
+msi=$tmp/out-pair/actualizador-corrector-galego-2.0.0.msi
+listed() { [ -f "$1/$2" ] && (cd "$1" && sha256sum --quiet -c SHA256SUMS) && grep -q " $2\$" "$1/SHA256SUMS"; }
+check "with PAIR, the package of the engine's version, 2.0.0, is made and listed in SHA256SUMS" listed "$tmp/out-pair" "${msi##*/}"
+check "without PAIR, none" test -z "$(ls "$out1" | grep '\.msi$')"
+table() { msiinfo export "$2" "$1" | tr -d '\r' | tail -n +4; }
+check "the custom actions: type 51 sets the updater's path, a deferred DLL action without impersonation (1+1024+2048) runs it, an immediate one asks for the restart" \
+  test "$(table CustomAction "$msi" | cut -f1-4 | sort)" = "$(printf '%s\t%s\t%s\t%s\n' \
+  AskForRestart 1 CustomActions AskForRestart RunUpdater 3073 CustomActions RunUpdater RunUpdaterData 51 RunUpdater '[#actualizador.exe]')"
+order=" $(table InstallExecuteSequence "$msi" | sort -t$'\t' -k3n | cut -f1 | tr '\n' ' ')"
+check "RemoveExistingProducts comes right after InstallInitialize, inside the transaction" grep -qF " InstallInitialize RemoveExistingProducts " <<<"$order"
+check "the updater runs right after InstallFiles, before InstallFinalize; the restart is asked for after it" \
+  grep -qE " InstallFiles RunUpdaterData RunUpdater .*InstallFinalize AskForRestart $" <<<"$order"
+check "all three only when not uninstalling" test "$(table InstallExecuteSequence "$msi" | awk -F'\t' '$2 == "NOT REMOVE~=\"ALL\"" { print $1 }' | sort | tr '\n' ' ')" = \
+  "AskForRestart RunUpdater RunUpdaterData "
+check "per machine and never restarting: ALLUSERS 1, REBOOT ReallySuppress" \
+  test "$(table Property "$msi" | grep -E '^(ALLUSERS|REBOOT)'$'\t' | sort)" = "$(printf 'ALLUSERS\t1\nREBOOT\tReallySuppress')"
+check "32-bit, English template" grep -qx "Template: Intel;1033" <(msiinfo suminfo "$msi")
+check "Windows Installer 2.0, which XP SP3 has" grep -q "^Version: 200 " <(msiinfo suminfo "$msi")
+check "a higher version installed stops it" grep -q $'^NOT NEWERVERSIONFOUND\t.' <(table LaunchCondition "$msi")
+check "the install as SYSTEM is told what was found" grep -qx $'SecureCustomProperties\tNEWERVERSIONFOUND;OLDERVERSIONFOUND' <(table Property "$msi")
+check "it installs the updater, the pair and its list" test "$(table File "$msi" | cut -f3 | sort | tr '\n' ' ')" = \
+  "QUENDOR.DLL QUENDOR.LEX QUENDOR.LST actualizador.exe "
+check "into Program Files\\Actualizador corrector galego" grep -qx $'INSTALLDIR\tProgramFilesFolder\tActualizador corrector galego' <(table Directory "$msi")
+check "its custom actions are the build's DLL" cmp -s <(msiinfo extract "$msi" Binary.CustomActions) build/bin/msi_actions.dll
+objdump_of() { i686-w64-mingw32-objdump -p build/bin/msi_actions.dll | tr -d '\r'; }
+check "which imports only kernel32, advapi32 and msi" \
+  test "$(objdump_of | awk '/DLL Name:/ { print toupper($3) }' | sort | tr '\n' ' ')" = "ADVAPI32.DLL KERNEL32.DLL MSI.DLL "
+check "and exports its actions by their plain names" \
+  test "$(objdump_of | sed -n '/Ordinal\/Name Pointer/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $NF }' | tr '\n' ' ')" = "AskForRestart RunUpdater "
+log=$tmp/pair-again.log
+check "a second run with PAIR, in another time zone and umask, succeeds" show_log_on_fail \
+  bash -c 'umask 077 && TZ=America/Los_Angeles DIST_DIR="$1" PAIR="$2" bash scripts/dist.sh >"$3" 2>&1' _ "$tmp/out-pair2" "$pair" "$log"
+check "and gives a byte-identical package" cmp -s "$msi" "$tmp/out-pair2/${msi##*/}"
+# The version: MSI_VERSION, else the engine's; the fake engine has none.
+cp build/bin/fake_engine.dll "$pair/QUENDOR.DLL"
+refused() {  # the run fails asking for MSI_VERSION, with the zip made and no package
+  ! run_dist "$log" DIST_DIR="$1" PAIR="$pair" MSI_VERSION="$2" && grep -q "MSI_VERSION=x.y.z" "$log" &&
+    [ "$(ls "$1" | tr '\n' ' ')" = "SHA256SUMS $zip_name actualizador.exe " ]
+}
+for version in '' 256.0.0 1.256.0 1.2.65536 1.2.3.4 1.2; do
+  log=$tmp/version-$version.log
+  check "MSI_VERSION='$version' with an engine without a version: no package" refused "$tmp/out-version-$version" "$version"
+done
+for version in 2.0.0 255.255.65535; do
+  log=$tmp/version-$version.log
+  check "MSI_VERSION=$version: the package is named by it" show_log_on_fail \
+    run_dist "$log" DIST_DIR="$tmp/out-version-$version" PAIR="$pair" MSI_VERSION="$version"
+  check "  and listed" listed "$tmp/out-version-$version" "actualizador-corrector-galego-$version.msi"
+done
+other=$tmp/out-version-2.0.0/${msi##*/}
+check "the same version is the same product" test "$(table Property "$msi" | grep ^ProductCode)" = "$(table Property "$other" | grep ^ProductCode)"
+check "another pair, another package" test "$(msiinfo suminfo "$msi" | grep Revision)" != "$(msiinfo suminfo "$other" | grep Revision)"
+
 # In a throwaway copy of the repository, so that a broken guard deletes only that.
 fake=$tmp/fake-repo
 mkdir -p "$fake/scripts" "$fake/build/bin" "$fake/packaging"
@@ -214,10 +269,11 @@ out4=$tmp/out4
 log=$tmp/signed-pass.log
 check "dist.sh signs with an encrypted key and ACTUALIZADOR_SIGN_PASS" show_log_on_fail \
   run_dist "$log" DIST_DIR="$out4" ACTUALIZADOR_SIGN_CERT="$certs/cert.pem" \
-  ACTUALIZADOR_SIGN_KEY="$certs/key-enc.pem" ACTUALIZADOR_SIGN_PASS=segredo-de-proba
+  ACTUALIZADOR_SIGN_KEY="$certs/key-enc.pem" ACTUALIZADOR_SIGN_PASS=segredo-de-proba PAIR="$pair" MSI_VERSION=1.0.0
 x4=$tmp/x4
 mkdir -p "$x4" && unzip -q "$out4/$zip_name" -d "$x4" 2>/dev/null
 check "that program carries a valid signature too" signed_by_test_cert "$x4/actualizador.exe"
+check "and so does the Windows Installer package" signed_by_test_cert "$out4/actualizador-corrector-galego-1.0.0.msi"
 log=$tmp/wrong-pass.log
 check "a wrong ACTUALIZADOR_SIGN_PASS makes dist.sh fail" \
   bash -c '! env DIST_DIR="$1" ACTUALIZADOR_SIGN_CERT="$2" ACTUALIZADOR_SIGN_KEY="$3" ACTUALIZADOR_SIGN_PASS=mal bash scripts/dist.sh >"$4" 2>&1' \
