@@ -43,8 +43,14 @@ RegistrySandbox::~RegistrySandbox() {
 
 void RegistrySandbox::Create() {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
+    LONG result = ERROR_KEY_DELETED;
+    // Cases run two at a time: another one ending may be deleting the shared
+    // parent key just then, and the next attempt makes it again.
+    for (int attempt = 0; result == ERROR_KEY_DELETED && attempt < 10; ++attempt) {
+        result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                 nullptr);
+    }
+    ASSERT_EQ(ERROR_SUCCESS, result);
     RegCloseKey(key);
 }
 
