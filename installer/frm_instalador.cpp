@@ -185,7 +185,12 @@ void FrmInstalador::Instalar() {
             }
             const update::Outcome actualizacion = update::UpdateFiles(
                 {{origen + kEngineFile, carpeta + kEngineFile}, {origen + kLexiconFile, carpeta + kLexiconFile}});
-            desenlace = DesenlaceDe(actualizacion);
+            // The restart removes the speller: as after that restart, nothing to update.
+            if (actualizacion == update::Outcome::kBeingRemoved) {
+                host::MsgBox(kFailureMessage, host::kCritical, kMessageTitle);
+            } else {
+                desenlace = DesenlaceDe(actualizacion);
+            }
         } else {
             host::MsgBox(kFailureMessage, host::kCritical, kMessageTitle);
         }

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -18,16 +19,29 @@ namespace update {
 namespace {
 
 constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-// MoveFileEx appends to the first; the restart reads the second after it.
+// The restart carries out the first, then the second; where the second
+// exists, MoveFileEx appends to it.
 constexpr const wchar_t* kValues[] = {L"PendingFileRenameOperations", L"PendingFileRenameOperations2"};
 // What the updater names its copies beside the files it replaces.
 constexpr wchar_t kOwnPrefix[] = L"qnd";
+// Rounds of taking ours out while another program keeps changing the value.
+constexpr int kWriteTries = 5;
 
-// One of a value's strings, and where it lies in the value's text: from
-// begin up to end, its NUL included when it has one.
+QueueCalls& Calls() {
+    static QueueCalls calls{
+        [](const std::wstring& from, const std::wstring& to) {
+            return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) !=
+                   FALSE;
+        },
+        [](const wchar_t*) {}};
+    return calls;
+}
+
+// One of a value's strings: from begin, length characters, then its NUL
+// when it has one; the next starts at end.
 struct Piece {
-    std::wstring text;
     std::size_t begin = 0;
+    std::size_t length = 0;
     std::size_t end = 0;
 };
 
@@ -36,6 +50,10 @@ struct Value {
     std::wstring text;           // the stored bytes as UTF-16, an odd last byte aside
     std::vector<Piece> strings;  // in order, the closing empty string too
     std::wstring flaw;           // why it is not whole pairs closed by one empty string; empty when it is
+
+    std::wstring_view String(std::size_t i) const {
+        return std::wstring_view(text).substr(strings[i].begin, strings[i].length);
+    }
 };
 
 // Whole pairs closed by one empty string is the one shape in which the
@@ -44,10 +62,10 @@ struct Value {
 std::wstring FlawOf(DWORD type, std::size_t bytes, const std::vector<Piece>& strings) {
     if (type != REG_MULTI_SZ) return L"non \u00E9 REG_MULTI_SZ";
     if (bytes % sizeof(wchar_t) != 0) return L"ten un n\u00FAmero impar de bytes";
-    if (strings.empty() || !strings.back().text.empty()) return L"non remata nun texto baleiro";
+    if (strings.empty() || strings.back().length != 0) return L"non remata nun texto baleiro";
     const std::size_t count = strings.size() - 1;
     for (std::size_t i = 0; i < count; i += 2) {
-        if (strings[i].text.empty()) return L"ten un texto baleiro no medio";
+        if (strings[i].length == 0) return L"ten un texto baleiro no medio";
     }
     if (count % 2 != 0) return L"ten un n\u00FAmero impar de textos";
     return std::wstring();
@@ -79,12 +97,13 @@ Value ReadValue(const wchar_t* name) {
     value.text.resize(bytes.size() / sizeof(wchar_t));
     std::memcpy(value.text.data(), bytes.data(), value.text.size() * sizeof(wchar_t));
     std::size_t start = 0;
-    for (std::size_t at = 0; at < value.text.size(); ++at) {
-        if (value.text[at] != L'\0') continue;
-        value.strings.push_back({value.text.substr(start, at - start), start, at + 1});
+    for (std::size_t at = value.text.find(L'\0'); at != std::wstring::npos; at = value.text.find(L'\0', start)) {
+        value.strings.push_back({start, at - start, at + 1});
         start = at + 1;
     }
-    if (start < value.text.size()) value.strings.push_back({value.text.substr(start), start, value.text.size()});
+    if (start < value.text.size()) {
+        value.strings.push_back({start, value.text.size() - start, value.text.size()});
+    }
     value.flaw = FlawOf(type, bytes.size(), value.strings);
     return value;
 }
@@ -105,22 +124,61 @@ bool WriteValue(const wchar_t* name, const std::wstring& text) {
     return result == ERROR_SUCCESS;
 }
 
-// A queued path as Win32 takes it: "!\??\C:\x" and "\\?\c:\x" are C:\x and
-// c:\x; a path on no drive letter keeps "\\?\" ("\\?\UNC\server\x"). Empty
-// for a path of any other form, which the program does not understand.
-std::wstring PlainPath(std::wstring_view path) {
-    if (path.starts_with(L'!')) path.remove_prefix(1);
-    if (!path.starts_with(L"\\??\\") && !path.starts_with(L"\\\\?\\")) return std::wstring();
-    path.remove_prefix(4);
-    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return std::wstring(path);
-    return path.empty() ? std::wstring() : L"\\\\?\\" + std::wstring(path);
+// A queued string without its mark: the restart drops a leading "*" and the
+// character after it, each string on its own.
+std::wstring_view Unmarked(std::wstring_view text) {
+    if (text.size() >= 2 && text[0] == L'*') text.remove_prefix(2);
+    return text;
 }
 
+// A queued string as the restart reads it.
+struct QueuedPath {
+    bool understood = false;
+    bool replace = false;  // "!" or "@": replaces what is there
+    bool certain = false;  // "\??\"; "\\?\" is an NT path whose fate is not documented
+    // As Win32 takes it: "!\??\C:\x" and "*1\\?\c:\x" are C:\x and c:\x; a
+    // path on no drive letter keeps "\\?\" ("\\?\UNC\server\x").
+    std::wstring path;
+};
+
+QueuedPath ReadPath(std::wstring_view text) {
+    QueuedPath queued;
+    text = Unmarked(text);
+    queued.replace = text.starts_with(L'!') || text.starts_with(L'@');
+    if (queued.replace) text.remove_prefix(1);
+    queued.certain = text.starts_with(L"\\??\\");
+    if (!queued.certain && !text.starts_with(L"\\\\?\\")) return queued;
+    text.remove_prefix(4);
+    if (text.empty()) return queued;
+    queued.understood = true;
+    queued.path = text.size() >= 3 && text[1] == L':' && text[2] == L'\\' ? std::wstring(text)
+                                                                           : L"\\\\?\\" + std::wstring(text);
+    return queued;
+}
+
+// One entry of the queue: a rename of from onto to, or a delete of from.
+struct Entry {
+    QueuedPath from;
+    QueuedPath to;
+    bool deletes = false;
+    bool understood = false;
+};
+
+Entry ReadEntry(const Value& value, std::size_t pair) {
+    Entry entry{ReadPath(value.String(pair)), ReadPath(value.String(pair + 1))};
+    entry.deletes = Unmarked(value.String(pair + 1)).empty();
+    entry.understood = entry.from.understood && (entry.deletes || entry.to.understood);
+    return entry;
+}
+
+std::wstring NameOf(const std::wstring& path) { return path.substr(runtime::FolderPrefix(path).size()); }
+
 // One of the updater's own copies, made beside the file it was to replace.
+// The name first: most entries are other programs', told apart by text alone.
 bool OwnCopyBeside(const std::wstring& source, const std::wstring& destination) {
-    const std::wstring from = runtime::ComparablePath(source);
-    return runtime::FolderPrefix(from) == runtime::FolderPrefix(runtime::ComparablePath(destination)) &&
-           from.compare(runtime::FolderPrefix(from).size(), 3, kOwnPrefix) == 0;
+    if (runtime::LCase(NameOf(source)).compare(0, 3, kOwnPrefix) != 0) return false;
+    return runtime::FolderPrefix(runtime::ComparablePath(source)) ==
+           runtime::FolderPrefix(runtime::ComparablePath(destination));
 }
 
 bool Contains(const std::vector<std::wstring>& comparablePaths, const std::wstring& path) {
@@ -154,9 +212,12 @@ std::wstring LongPath(const std::wstring& path) {
     return length == 0 || length >= size ? path : buffer.substr(0, length);
 }
 
-std::wstring LongName(const std::wstring& path) {
-    const std::wstring full = LongPath(path);
-    return runtime::LCase(full.substr(runtime::FolderPrefix(full).size()));
+// A short (8.3) name: "~" and a digit.
+bool ShortName(const std::wstring& name) {
+    for (std::size_t at = name.find(L'~'); at != std::wstring::npos; at = name.find(L'~', at + 1)) {
+        if (at + 1 < name.size() && name[at + 1] >= L'0' && name[at + 1] <= L'9') return true;
+    }
+    return false;
 }
 
 struct FolderIdentity {
@@ -177,58 +238,178 @@ std::optional<FolderIdentity> IdentityOf(const std::wstring& folder) {
     return FolderIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
 }
 
-// Whether a queued destination names our file. A rename replaces a name, not
-// a file (our lexicon may not exist yet; a hard link to the engine is not
-// its name): the same folder, known by its identity, and the same name.
-bool Onto(const std::wstring& queued, const std::wstring& ours) {
-    if (OnAnotherComputer(queued) || LongName(queued) != LongName(ours)) return false;
+// Tells which of the destinations a queued path names. A rename replaces a
+// name, not a file (our lexicon may not exist yet; a hard link to the engine
+// is not its name): the same folder, known by its identity, and the same
+// name. Text first: the file system is asked only about a path whose last
+// part is one of the names or a short name, and about each folder once.
+class OurNames {
+public:
+    explicit OurNames(const std::vector<std::wstring>& destinations) {
+        for (const std::wstring& destination : destinations) {
+            const std::wstring folder = runtime::FolderPrefix(destination);
+            names_.push_back({destination, runtime::LCase(NameOf(LongPath(destination))), folder});
+        }
+    }
+
+    std::optional<std::size_t> Find(const std::wstring& path) {
+        const std::wstring name = runtime::LCase(NameOf(path));
+        const auto named = [&](const Name& ours) { return ours.name == name; };
+        if (!ShortName(name) && std::ranges::none_of(names_, named)) return std::nullopt;
+        if (OnAnotherComputer(path)) return std::nullopt;
+        const std::wstring longName = runtime::LCase(NameOf(LongPath(path)));
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            if (names_[i].name == longName && SameFolder(runtime::FolderPrefix(path), names_[i].folder)) return i;
+        }
+        return std::nullopt;
+    }
+
+private:
+    struct Name {
+        std::wstring path;
+        std::wstring name;  // long, lower case
+        std::wstring folder;
+    };
+
     // With its backslash, a drive's root stays the root, not that drive's current folder.
-    const std::optional<FolderIdentity> theirs = IdentityOf(runtime::FolderPrefix(queued));
-    const std::optional<FolderIdentity> mine = IdentityOf(runtime::FolderPrefix(ours));
-    if (theirs && mine) return *theirs == *mine;
-    // A folder that cannot be opened (delete-pending, denied) is known by its text.
-    return runtime::ComparablePath(LongPath(runtime::FolderPrefix(queued))) ==
-           runtime::ComparablePath(LongPath(runtime::FolderPrefix(ours)));
+    bool SameFolder(const std::wstring& theirs, const std::wstring& mine) {
+        const std::optional<FolderIdentity> a = Identity(theirs);
+        const std::optional<FolderIdentity> b = Identity(mine);
+        if (a && b) return *a == *b;
+        // A folder that cannot be opened (delete-pending, denied) is known by its text.
+        return runtime::ComparablePath(LongPath(theirs)) == runtime::ComparablePath(LongPath(mine));
+    }
+
+    const std::optional<FolderIdentity>& Identity(const std::wstring& folder) {
+        const std::wstring key = runtime::LCase(folder);
+        const auto found = identities_.find(key);
+        return found != identities_.end() ? found->second : identities_.emplace(key, IdentityOf(folder)).first->second;
+    }
+
+    std::vector<Name> names_;
+    std::map<std::wstring, std::optional<FolderIdentity>> identities_;
+};
+
+struct Queue {
+    Value values[2] = {ReadValue(kValues[0]), ReadValue(kValues[1])};
+};
+
+void Did(WorkAtRestart& work, WorkAtRestart::Last last, const std::wstring& source, bool ours, bool certain,
+         std::size_t order) {
+    work.last = last;
+    work.source = source;
+    work.ours = ours;
+    work.certain = certain;
+    work.order = order;
+}
+
+PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinations) {
+    PlayedQueue played;
+    played.names.resize(destinations.size());
+    std::vector<bool> present;
+    for (const std::wstring& destination : destinations) {
+        present.push_back(GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES);
+    }
+    OurNames ours(destinations);
+    std::size_t order = 0;
+    for (const Value& value : queue.values) {
+        for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2, ++order) {
+            const Entry entry = ReadEntry(value, i);
+            if (!entry.understood) {
+                for (const std::size_t at : {i, i + 1}) {
+                    if (!ReadPath(value.String(at)).understood && !(at == i + 1 && entry.deletes)) {
+                        played.notUnderstood.emplace_back(value.String(at));
+                    }
+                }
+                continue;
+            }
+            // From one of the names: a delete, or a move elsewhere, frees it.
+            if (const std::optional<std::size_t> from = ours.Find(entry.from.path)) {
+                WorkAtRestart& work = played.names[*from];
+                Did(work, entry.deletes ? WorkAtRestart::Last::kDeleted : WorkAtRestart::Last::kMovedAway, L"", false,
+                    entry.from.certain, order);
+                work.others.push_back(entry.deletes ? L"borrar " + entry.from.path
+                                                    : entry.from.path + L" a " + entry.to.path);
+                present[*from] = false;
+            }
+            if (entry.deletes) continue;
+            const std::optional<std::size_t> onto = ours.Find(entry.to.path);
+            if (!onto) continue;
+            WorkAtRestart& work = played.names[*onto];
+            const bool own = OwnCopyBeside(entry.from.path, destinations[*onto]);
+            if (!own) work.others.push_back(entry.from.path + L" sobre " + entry.to.path);
+            // Without "!", a rename onto a name that holds a file fails.
+            if (!entry.to.replace && present[*onto]) continue;
+            Did(work, WorkAtRestart::Last::kRenamedOnto, entry.from.path, own, entry.from.certain && entry.to.certain,
+                order);
+            present[*onto] = true;
+        }
+    }
+    return played;
 }
 
 // Takes out of both values each rename onto one of destinations from a copy
 // of ours that taken says is to go, and deletes the copy. A whole value loses
-// those pairs' bytes and nothing else; any other is left as it is, but our
-// copies named in it are deleted all the same, so that their renames fail.
+// those pairs' bytes and nothing else, written only while it holds the bytes
+// it was read with; any other is left as it is, but our copies named in it
+// are deleted all the same, so that their renames fail.
 void TakeOut(const std::vector<std::wstring>& destinations,
              const std::function<bool(const std::wstring& copy)>& taken) {
     const std::vector<std::wstring> wanted = Comparable(destinations);
-    const auto ours = [&](const std::wstring& copy) {
-        return !copy.empty() && taken(copy) &&
-               std::ranges::any_of(destinations, [&](const std::wstring& to) { return OwnCopyBeside(copy, to); });
+    const auto ours = [&](const QueuedPath& copy) {
+        return copy.understood &&
+               std::ranges::any_of(destinations, [&](const std::wstring& to) { return OwnCopyBeside(copy.path, to); }) &&
+               taken(copy.path);
     };
     for (const wchar_t* name : kValues) {
-        const Value value = ReadValue(name);
         std::vector<std::wstring> copies;
-        if (!value.flaw.empty()) {
-            host::Log(L"O valor " + std::wstring(name) + L" " + value.flaw + L": queda como est\u00E1");
-            for (const Piece& piece : value.strings) {
-                if (ours(PlainPath(piece.text))) copies.push_back(PlainPath(piece.text));
+        for (int attempt = 1;; ++attempt) {
+            const Value value = ReadValue(name);
+            copies.clear();
+            if (!value.flaw.empty()) {
+                host::Log(L"O valor " + std::wstring(name) + L" " + value.flaw + L": queda como est\u00E1");
+                for (std::size_t i = 0; i < value.strings.size(); ++i) {
+                    const QueuedPath copy = ReadPath(value.String(i));
+                    if (ours(copy)) copies.push_back(copy.path);
+                }
+                break;
             }
-        } else {
-            std::wstring kept;
+            std::vector<std::size_t> cut;
             std::vector<std::wstring> removed;
             for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2) {
-                const Piece& from = value.strings[i];
-                const Piece& to = value.strings[i + 1];
-                if (ours(PlainPath(from.text)) && Contains(wanted, PlainPath(to.text))) {
-                    copies.push_back(PlainPath(from.text));
-                    removed.push_back(PlainPath(from.text) + L" sobre " + PlainPath(to.text));
-                } else {
-                    kept.append(value.text, from.begin, to.end - from.begin);
+                const Entry entry = ReadEntry(value, i);
+                if (entry.deletes || !ours(entry.from) || !entry.to.understood || !Contains(wanted, entry.to.path)) {
+                    continue;
                 }
+                cut.push_back(i);
+                copies.push_back(entry.from.path);
+                removed.push_back(entry.from.path + L" sobre " + entry.to.path);
             }
-            if (copies.empty()) continue;
-            if (!WriteValue(name, kept + L'\0')) {
+            if (copies.empty()) break;
+            std::wstring kept;
+            std::size_t from = 0;
+            for (const std::size_t pair : cut) {
+                kept.append(value.text, from, value.strings[pair].begin - from);
+                from = value.strings[pair + 1].end;
+            }
+            kept.append(value.text, from);
+            Calls().beforeWrite(name);
+            // Windows has no compare-and-set for a value: read it again just
+            // before writing, so that what another program appended since is
+            // not written away.
+            const Value now = ReadValue(name);
+            if (now.present != value.present || now.text != value.text) {
+                if (attempt < kWriteTries) continue;
+                host::Log(L"O valor " + std::wstring(name) +
+                          L" c\u00E1mbiao outro programa mentres se quitaban os nosos: queda como est\u00E1");
+                break;
+            }
+            if (!WriteValue(name, kept)) {
                 host::LogSystemError(L"Quitar da cola do reinicio", GetLastError(), name);
-                continue;
+                break;
             }
             for (const std::wstring& line : removed) host::Log(L"Quitado da cola do reinicio: " + line);
+            break;
         }
         for (const std::wstring& copy : copies) {
             if (DeleteFileW(copy.c_str())) host::Log(L"Borrado " + copy);
@@ -236,20 +417,30 @@ void TakeOut(const std::vector<std::wstring>& destinations,
     }
 }
 
-// Whether the value is whole and holds each copy's rename over its
-// destination, in this order.
-bool QueuedInOrder(const Value& value, const std::vector<std::wstring>& copies,
-                   const std::vector<std::wstring>& destinations) {
-    if (!value.flaw.empty()) return false;
-    std::size_t found = 0;
-    for (std::size_t i = 0; found < copies.size() && i + 1 < value.strings.size(); i += 2) {
-        const std::wstring& to = value.strings[i + 1].text;
-        if (SamePath(PlainPath(value.strings[i].text), copies[found]) && to.starts_with(L'!') &&
-            SamePath(PlainPath(to), destinations[found])) {
-            ++found;
+// Whether both values are whole and the restart leaves each copy last on its
+// destination, the first before the second.
+bool QueuedLast(const std::vector<std::wstring>& copies, const std::vector<std::wstring>& destinations) {
+    const Queue queue;
+    if (!queue.values[0].flaw.empty() || !queue.values[1].flaw.empty()) return false;
+    const PlayedQueue played = Play(queue, destinations);
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        const WorkAtRestart& work = played.names[i];
+        if (work.last != WorkAtRestart::Last::kRenamedOnto || !work.ours || !SamePath(work.source, copies[i])) {
+            return false;
         }
+        if (i > 0 && work.order <= played.names[i - 1].order) return false;
     }
-    return found == copies.size();
+    return true;
+}
+
+// The first junction or symbolic link on the way to path, its root aside.
+std::optional<std::wstring> LinkOnTheWay(const std::wstring& path) {
+    for (std::size_t at = path.find(L'\\', 3);; at = path.find(L'\\', at + 1)) {
+        const std::wstring part = path.substr(0, at);
+        const DWORD attributes = GetFileAttributesW(part.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return part;
+        if (at == std::wstring::npos) return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -257,44 +448,40 @@ bool QueuedInOrder(const Value& value, const std::vector<std::wstring>& copies,
 std::vector<std::wstring> QueuedRenames() {
     const Value value = ReadValue(kValues[0]);
     std::vector<std::wstring> strings;
-    for (const Piece& piece : value.strings) strings.push_back(piece.text);
+    for (std::size_t i = 0; i < value.strings.size(); ++i) strings.emplace_back(value.String(i));
     // The empty string that closes a whole value is no entry.
     if (value.present && value.flaw.empty()) strings.pop_back();
     return strings;
 }
 
-std::vector<QueuedRename> RenamesOnto(const std::wstring& destination) {
-    std::vector<QueuedRename> renames;
-    for (const wchar_t* name : kValues) {
-        const Value value = ReadValue(name);
-        // Pair by pair from the start, as the restart reads them.
-        for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2) {
-            const std::wstring from = PlainPath(value.strings[i].text);
-            const std::wstring to = PlainPath(value.strings[i + 1].text);
-            if (from.empty() || to.empty() || !Onto(to, destination)) continue;
-            renames.push_back({from, OwnCopyBeside(from, destination)});
-        }
-    }
-    return renames;
-}
+PlayedQueue PlayQueue(const std::vector<std::wstring>& destinations) { return Play(Queue(), destinations); }
 
 bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std::wstring>& destinations) {
-    // MoveFileEx appends to the first value, under Wine at least; which one
-    // it takes is Windows' own choice, so both must be certain.
-    for (const wchar_t* name : kValues) {
-        const Value value = ReadValue(name);
-        if (value.flaw.empty()) continue;
-        host::Log(L"O valor " + std::wstring(name) + L" " + value.flaw +
+    // Which value MoveFileEx appends to is Windows' own choice: both must be certain.
+    const Queue queue;
+    for (std::size_t i = 0; i < std::size(kValues); ++i) {
+        if (queue.values[i].flaw.empty()) continue;
+        host::Log(L"O valor " + std::wstring(kValues[i]) + L" " + queue.values[i].flaw +
                   L": non se pon nada na cola do reinicio");
         return false;
+    }
+    std::vector<std::wstring> checked;
+    for (const std::vector<std::wstring>* paths : {&copies, &destinations}) {
+        for (const std::wstring& path : *paths) {
+            const std::optional<std::wstring> link = LinkOnTheWay(path);
+            if (!link || std::ranges::find(checked, *link) != checked.end()) continue;
+            checked.push_back(*link);
+            host::Log(L"Hai unha uni\u00F3n ou ligaz\u00F3n simb\u00F3lica en " + *link +
+                      L": o Windows de hoxe pode non facer por ela os cambios do reinicio (v\u00E9xase "
+                      L"%SystemRoot%\\PFRO.log)");
+        }
     }
     const std::vector<std::wstring> queued = Comparable(copies);
     const auto takeOursOut = [&] {
         TakeOut(destinations, [&](const std::wstring& copy) { return Contains(queued, copy); });
     };
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        if (!MoveFileExW(copies[i].c_str(), destinations[i].c_str(),
-                         MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+        if (!Calls().queue(copies[i], destinations[i])) {
             host::LogSystemError(L"P\u00F3r na cola do reinicio " + copies[i] + L" sobre", GetLastError(),
                                  destinations[i]);
             takeOursOut();
@@ -302,9 +489,9 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
         }
         host::Log(L"Na cola do reinicio: " + copies[i] + L" sobre " + destinations[i]);
     }
-    const auto holdsOurs = [&](const wchar_t* name) { return QueuedInOrder(ReadValue(name), copies, destinations); };
-    if (std::ranges::none_of(kValues, holdsOurs)) {
-        host::Log(L"A cola do reinicio non ten os ficheiros novos enteiros e en orde: qu\u00EDtanse de novo");
+    if (!QueuedLast(copies, destinations)) {
+        host::Log(L"A cola do reinicio non ten os ficheiros novos enteiros, en orde e despois do dos outros "
+                  L"programas: qu\u00EDtanse de novo");
         takeOursOut();
         return false;
     }
@@ -314,6 +501,11 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
 void Unqueue(const std::vector<std::wstring>& destinations, const std::vector<std::wstring>& kept) {
     const std::vector<std::wstring> keep = Comparable(kept);
     TakeOut(destinations, [&](const std::wstring& copy) { return !Contains(keep, copy); });
+}
+
+QueueCalls SetQueueCalls(QueueCalls calls) {
+    std::swap(calls, Calls());
+    return calls;
 }
 
 }  // namespace update

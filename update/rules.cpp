@@ -97,39 +97,59 @@ std::optional<Outcome> KeepSamePair(const std::vector<FileReplacement>& replacem
     return Outcome::kAlreadyThere;
 }
 
-// The same new files that the restart already puts in place are not queued again.
-std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replacements) {
-    for (const FileReplacement& file : replacements) {
-        const std::vector<QueuedRename> queued = RenamesOnto(file.destination);
-        if (queued.empty() || !SameContents(file.source, queued.back().source)) return std::nullopt;
+// Whether the restart already puts these same new files in place, each the
+// last work on its name.
+bool QueuedLast(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
+    for (std::size_t i = 0; i < replacements.size(); ++i) {
+        const WorkAtRestart& work = played.names[i];
+        if (work.last != WorkAtRestart::Last::kRenamedOnto || !work.ours ||
+            !SameContents(replacements[i].source, work.source)) {
+            return false;
+        }
     }
     host::Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
-    return Outcome::kAtNextRestart;
+    return true;
 }
 
-// Renames that other programs queued onto the files are what the restart
-// does, and they are left as they are: a same or newer engine of theirs is
-// left to the restart; after anything else ours is queued to follow, never
-// put in place now, where theirs would overwrite it.
-std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& replacements) {
+// The same new files that the restart already puts in place are not queued again.
+std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replacements,
+                                      const std::vector<std::wstring>& destinations) {
+    if (QueuedLast(replacements, PlayQueue(destinations))) return Outcome::kAtNextRestart;
+    return std::nullopt;
+}
+
+// What other programs queued for the restart on the files' names, onto them
+// or from them, is what the restart does, and it is left as it is. An
+// engine that the restart deletes is the speller being removed: nothing is
+// queued, which would bring the files back with nothing registered. A same
+// or newer engine of theirs, written as the restart surely carries it out,
+// is left to the restart. After anything else ours is queued to follow,
+// never put in place now, where theirs would undo it.
+std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& replacements,
+                                          const std::vector<std::wstring>& destinations) {
+    const PlayedQueue played = PlayQueue(destinations);
+    for (const std::wstring& text : played.notUnderstood) {
+        host::Log(L"Texto da cola do reinicio que o programa non entende: " + text);
+    }
     bool others = false;
-    for (const FileReplacement& file : replacements) {
-        for (const QueuedRename& rename : RenamesOnto(file.destination)) {
-            if (rename.ours) continue;
-            host::Log(L"Outro programa ten na cola do reinicio: " + rename.source + L" sobre " + file.destination);
-            others = true;
-        }
+    for (const WorkAtRestart& work : played.names) {
+        for (const std::wstring& line : work.others) host::Log(L"Outro programa ten na cola do reinicio: " + line);
+        others = others || !work.others.empty();
     }
     if (!others) return std::nullopt;
     const FileReplacement& engine = replacements.front();
-    const std::vector<QueuedRename> onto = RenamesOnto(engine.destination);
-    if (!onto.empty() && !onto.back().ours &&
-        (SameContents(engine.source, onto.back().source) ||
-         IsNewer(FileVersion(onto.back().source), FileVersion(engine.source)))) {
+    const WorkAtRestart& onto = played.names.front();
+    if (onto.last == WorkAtRestart::Last::kDeleted && onto.certain) {
+        host::Log(L"O reinicio borra o motor " + engine.destination +
+                  L": o corrector est\u00E1 a desinstalarse; non se cambia nada");
+        return Outcome::kBeingRemoved;
+    }
+    if (onto.last == WorkAtRestart::Last::kRenamedOnto && !onto.ours && onto.certain &&
+        (SameContents(engine.source, onto.source) || IsNewer(FileVersion(onto.source), FileVersion(engine.source)))) {
         host::Log(L"O reinicio pon un motor igual ou m\u00E1is novo ca este: non se cambia nada");
         return Outcome::kAtNextRestart;
     }
-    if (const std::optional<Outcome> decided = KeepQueuedPair(replacements)) return decided;
+    if (QueuedLast(replacements, played)) return Outcome::kAtNextRestart;
     QueueForRestart(replacements);
     return Outcome::kAtNextRestart;
 }
@@ -196,9 +216,9 @@ Outcome UpdateFiles(const std::vector<FileReplacement>& replacements) {
     const std::vector<std::wstring> destinations = Destinations(replacements);
     if (const std::optional<Outcome> decided = KeepUnreadableEngine(replacements, destinations)) return *decided;
     if (const std::optional<Outcome> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
-    if (const std::optional<Outcome> decided = FollowOthersQueued(replacements)) return *decided;
+    if (const std::optional<Outcome> decided = FollowOthersQueued(replacements, destinations)) return *decided;
     if (const std::optional<Outcome> decided = KeepSamePair(replacements, destinations)) return *decided;
-    if (const std::optional<Outcome> decided = KeepQueuedPair(replacements)) return *decided;
+    if (const std::optional<Outcome> decided = KeepQueuedPair(replacements, destinations)) return *decided;
     if (const std::optional<Outcome> decided = AskWhileInUse(replacements, destinations)) return *decided;
     return ReplaceNow(replacements, destinations);
 }

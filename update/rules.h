@@ -18,6 +18,7 @@ enum class Outcome {
     kAlreadyThere,      // the installed files were the same: nothing was touched
     kInstalledIsNewer,  // an installed file has a higher version: nothing was touched
     kAtNextRestart,     // files in use: Windows puts the new ones in place when it next starts
+    kBeingRemoved,      // the next restart deletes the installed engine: nothing was touched
 };
 
 // Puts the new files in place of the installed ones, deciding first, before
@@ -26,7 +27,10 @@ enum class Outcome {
 //   (SameContents), or when an installed file's version is higher than its
 //   new one's (IsNewer);
 // - nothing is queued again when the restart already puts these same new
-//   files in place;
+//   files in place, last on each name;
+// - where other programs queued work on the files' names for the restart,
+//   nothing is touched when it deletes the engine (kBeingRemoved) or puts a
+//   same or newer engine there; otherwise ours is queued to follow theirs;
 // - installed files that another program holds (opened without sharing
 //   writing or deletion, or loaded as a DLL) are named to the person, who
 //   may try again, have them replaced at the next restart, or cancel

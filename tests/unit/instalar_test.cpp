@@ -534,9 +534,11 @@ TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
     ExpectNoStrayFiles();
 }
 
-// Another installer's renames onto the files stay as they are, first: after
-// its newer engine nothing is queued; after anything else, our pair. Its
-// file is known however the value names it.
+// Other programs' work queued on the files' names, from them or onto them,
+// stays as it is, played in order as the restart plays it: after their
+// newer engine, or the engine's delete, nothing is queued; after anything
+// else, our pair. Their files and ours are known however the value names
+// them, with or without the mark Windows 10 and 11 write.
 TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
     using testing_support::RestartQueueSandbox;
     ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
@@ -544,25 +546,68 @@ TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
     wchar_t shortName[MAX_PATH];
     const std::wstring shortProof(shortName, GetShortPathNameW(ProofFolder().c_str(), shortName, MAX_PATH));
     ASSERT_NE(runtime::LCase(ProofFolder()), runtime::LCase(shortProof)) << "a short (8.3) form of the folder";
-    for (const auto& [theirs, oursQueued] : {std::pair{L"\\??\\" + Proof(L"QUENDOR.DLL"), 0u},
-                                             std::pair{L"\\??\\" + Proof(L"QUENDOR.LEX"), 4u},
-                                             std::pair{L"\\??\\" + shortProof + L"\\QUENDOR.DLL", 0u},
-                                             std::pair{L"\\\\?\\" + runtime::LCase(shortProof) + L"\\quendor.dll", 0u}}) {
-        SCOPED_TRACE(testing::PrintToString(theirs));
+    const std::wstring ofc = L"\\??\\" + Proof(L"~ofc1.tmp");
+    const std::wstring dll = L"\\??\\" + Proof(L"QUENDOR.DLL");
+    const std::wstring lex = L"\\??\\" + Proof(L"QUENDOR.LEX");
+    const std::wstring qnd1 = L"\\??\\" + Proof(L"QND1.tmp");
+    const std::wstring qnd2 = L"\\??\\" + Proof(L"QND2.tmp");
+    const std::vector<std::wstring> oursMarked = {L"*1" + qnd1, L"*1!" + dll, L"*1" + qnd2, L"*1!" + lex};
+    const struct {
+        const char* what;
+        std::vector<std::wstring> first;
+        std::vector<std::wstring> second = {};
+        int exitCode = host::kExitAtNextRestart;
+        std::size_t kept = 99;  // how many of first's strings stay in front; all by default
+        bool oursAfter = false;
+    } rows[] = {
+        {"their newer engine", {ofc, L"!" + dll}},
+        {"their newer engine, marked", {L"*1" + ofc, L"*1!" + dll}},
+        {"marked, by its short name", {L"*1" + ofc, L"*1!\\??\\" + shortProof + L"\\QUENDOR.DLL"}},
+        {"marked *0, *2 and *x", {L"*0" + ofc, L"*2!" + dll, L"*x" + ofc, L"*x!" + dll}},
+        {"@ for !", {ofc, L"@" + dll}},
+        {"a mark on the destination only", {ofc, L"*1!" + dll}},
+        {"in the second value", {}, {L"*1" + ofc, L"*1!" + dll}},
+        {"onto the engine freed by a delete, without !", {dll, L"", ofc, dll}},
+        {"the engine deleted: the speller removed", {L"*1" + dll, L""}, {}, host::kExitNothingToUpdate},
+        {"their newer engine without !: it fails", {ofc, dll}, {}, host::kExitAtNextRestart, 99, true},
+        {"as an NT path", {ofc, L"!\\\\?\\" + runtime::LCase(shortProof) + L"\\quendor.dll"}, {}, 3010, 99, true},
+        {"the lexicon deleted, marked", {L"*1" + lex, L""}, {}, host::kExitAtNextRestart, 99, true},
+        {"the lexicon moved elsewhere", {lex, L"!\\??\\C:\\Other\\x.lex"}, {}, host::kExitAtNextRestart, 99, true},
+        {"a mark of two characters is not understood", {ofc, L"*12!" + dll}, {}, host::kExitUpdated},
+        {"ours, marked", oursMarked},
+        {"ours, one marked", {qnd1, L"!" + dll, L"*1" + qnd2, L"*1!" + lex}},
+        {"ours, marked on the destinations only", {qnd1, L"*1!" + dll, qnd2, L"*1!" + lex}},
+        {"ours, then their lexicon's delete", {oursMarked[0], oursMarked[1], oursMarked[2], oursMarked[3], lex, L""},
+         {}, host::kExitAtNextRestart, 2, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
         RestartQueueSandbox queue;
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
         ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"~ofc1.tmp").c_str(), FALSE));
-        RestartQueueSandbox::SetValue(testing_support::kPendingRenames,
-                                      RestartQueueSandbox::Bytes({L"\\??\\" + Proof(L"~ofc1.tmp"), L"!" + theirs, L""}));
-        const std::vector<std::wstring> before = queue.Queued();
+        ASSERT_TRUE(CopyFileW((source / L"QUENDOR.DLL").c_str(), Proof(L"QND1.tmp").c_str(), FALSE));
+        WriteFile(Proof(L"QND2.tmp"), "new lexicon");
+        const auto value = [](const std::vector<std::wstring>& strings) {
+            return strings.empty() ? std::nullopt : std::optional(RestartQueueSandbox::Bytes(strings) + std::string(2, 0));
+        };
+        RestartQueueSandbox::SetValue(testing_support::kPendingRenames, value(row.first));
+        RestartQueueSandbox::SetValue(testing_support::kPendingRenames2, value(row.second));
         host::SetRunMode(host::RunMode::kSilent);
-        EXPECT_EQ(host::kExitAtNextRestart, Run());
+        EXPECT_EQ(row.exitCode, Run());
         host::SetRunMode(host::RunMode::kInteractive);
         FrmInstalador::Instance().Unload();
         const std::vector<std::wstring> after = queue.Queued();
-        ASSERT_EQ(before.size() + oursQueued, after.size()) << testing::PrintToString(after);
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << testing::PrintToString(after);
+        const std::size_t kept = std::min(row.kept, row.first.size());
+        ASSERT_EQ(kept + (row.oursAfter ? 4 : 0), after.size()) << testing::PrintToString(after);
+        EXPECT_TRUE(std::equal(row.first.end() - kept, row.first.end(), after.begin())) << testing::PrintToString(after);
+        if (row.oursAfter) {
+            EXPECT_EQ(L"!" + lex, after.back());
+        }
+        EXPECT_EQ(value(row.second), RestartQueueSandbox::Value(testing_support::kPendingRenames2));
         EXPECT_EQ(ReadFile(TestFolder() + L"\\engine_v2.dll"), ReadFile(Proof(L"~ofc1.tmp")));
-        EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        EXPECT_EQ(row.exitCode == host::kExitUpdated ? ReadFile(source / L"QUENDOR.DLL") : "old engine",
+                  ReadFile(Proof(L"QUENDOR.DLL")));
     }
 }
 
