@@ -27,7 +27,9 @@ constexpr wchar_t kOwnPrefix[] = L"qnd";
 // Rounds of taking ours out while another program keeps changing the value.
 constexpr int kWriteTries = 5;
 
-QueueCalls& Calls() {
+}  // namespace
+
+QueueCalls& QueueCallsInUse() {
     static QueueCalls calls{
         [](const std::wstring& from, const std::wstring& to) {
             return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) !=
@@ -36,6 +38,8 @@ QueueCalls& Calls() {
         [](const wchar_t*) {}};
     return calls;
 }
+
+namespace {
 
 // One of a value's strings: from begin, length characters, then its NUL
 // when it has one; the next starts at end.
@@ -393,7 +397,7 @@ void TakeOut(const std::vector<std::wstring>& destinations,
                 from = value.strings[pair + 1].end;
             }
             kept.append(value.text, from);
-            Calls().beforeWrite(name);
+            QueueCallsInUse().beforeWrite(name);
             // Windows has no compare-and-set for a value: read it again just
             // before writing, so that what another program appended since is
             // not written away.
@@ -481,7 +485,7 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
         TakeOut(destinations, [&](const std::wstring& copy) { return Contains(queued, copy); });
     };
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        if (!Calls().queue(copies[i], destinations[i])) {
+        if (!QueueCallsInUse().queue(copies[i], destinations[i])) {
             host::LogSystemError(L"P\u00F3r na cola do reinicio " + copies[i] + L" sobre", GetLastError(),
                                  destinations[i]);
             takeOursOut();
@@ -503,9 +507,5 @@ void Unqueue(const std::vector<std::wstring>& destinations, const std::vector<st
     TakeOut(destinations, [&](const std::wstring& copy) { return !Contains(keep, copy); });
 }
 
-QueueCalls SetQueueCalls(QueueCalls calls) {
-    std::swap(calls, Calls());
-    return calls;
-}
 
 }  // namespace update

@@ -76,7 +76,7 @@ struct QueueCalls {
     // Between reading a value to take renames out of it and writing it back.
     std::function<void(const wchar_t* value)> beforeWrite;
 };
-// Puts calls in place; gives back those they replace.
-QueueCalls SetQueueCalls(QueueCalls calls);
+// The calls in use, which a test replaces and puts back.
+QueueCalls& QueueCallsInUse();
 
 }  // namespace update

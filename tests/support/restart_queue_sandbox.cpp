@@ -52,6 +52,7 @@ void RestartQueueSandbox::Restore() {
     }
     SetValue(kPendingRenames, saved_[0]);
     SetValue(kPendingRenames2, saved_[1]);
+    update::QueueCallsInUse() = calls_;
 }
 
 }  // namespace testing_support

@@ -1,5 +1,6 @@
 // The machine's queue of renames for the next restart, as a test leaves it:
-// both values get their bytes back, and the files queued since are deleted.
+// both values get their bytes back, the files queued since are deleted, and
+// the queue's Windows calls are the program's own again.
 #pragma once
 
 #include <optional>
@@ -15,7 +16,8 @@ inline constexpr wchar_t kPendingRenames2[] = L"PendingFileRenameOperations2";
 
 class RestartQueueSandbox {
 public:
-    RestartQueueSandbox() : saved_{Value(kPendingRenames), Value(kPendingRenames2)}, queued_(Queued()) {}
+    RestartQueueSandbox()
+        : saved_{Value(kPendingRenames), Value(kPendingRenames2)}, queued_(Queued()), calls_(update::QueueCallsInUse()) {}
     ~RestartQueueSandbox() { Restore(); }
     RestartQueueSandbox(const RestartQueueSandbox&) = delete;
     RestartQueueSandbox& operator=(const RestartQueueSandbox&) = delete;
@@ -34,6 +36,7 @@ public:
 private:
     std::optional<std::string> saved_[2];
     std::vector<std::wstring> queued_;
+    update::QueueCalls calls_;
 };
 
 }  // namespace testing_support

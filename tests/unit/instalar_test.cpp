@@ -630,6 +630,8 @@ TEST_F(Instalar, RestartQueueValuesAreNeverReshaped) {
     } values[] = {
         {"whole, ending in their deletion", bytes({copy, onto, dangling, L"", L""}), true, bytes({dangling, L"", L""})},
         {"only ours", bytes({copy, onto, L""}), true},
+        {"marked as today's Windows writes", bytes({L"*1" + copy, L"*1" + onto, L"*1" + dangling, L"", L""}), true,
+         bytes({L"*1" + dangling, L"", L""})},
         {"an odd byte length", bytes({copy, onto, L""}) + "A", false},
         {"no closing empty string", bytes({copy, onto, dangling}), false},
         {"an odd count with a terminator", bytes({copy, onto, dangling, L""}), false},
@@ -669,6 +671,56 @@ TEST_F(Instalar, RestartQueueValuesAreNeverReshaped) {
             EXPECT_EQ(onto, ours[1]);
             EXPECT_EQ(L"!\\??\\" + Proof(L"QUENDOR.LEX"), ours[3]);
         }
+    }
+}
+
+// Windows 10 and 11 queue each string with a mark in front: ours read back
+// so, and stay queued as written, the staged copies with them.
+TEST_F(Instalar, RenamesQueuedWithTheMarkOfTodaysWindowsReadBack) {
+    using testing_support::RestartQueueSandbox;
+    RestartQueueSandbox queue;
+    shared.Fill({Entry()});
+    std::vector<std::wstring> written;
+    update::QueueCallsInUse().queue = [&](const std::wstring& from, const std::wstring& to) {
+        written.insert(written.end(), {L"*1\\??\\" + from, L"*1!\\??\\" + to});
+        std::vector<std::wstring> strings = written;
+        strings.push_back(L"");
+        RestartQueueSandbox::SetValue(testing_support::kPendingRenames, RestartQueueSandbox::Bytes(strings));
+        return true;
+    };
+    host::SetRunMode(host::RunMode::kSilent);
+    QueueWhileTheLexiconIsHeld();
+    host::SetRunMode(host::RunMode::kInteractive);
+    EXPECT_EQ(written, queue.Queued());
+    EXPECT_EQ(4u, FilesIn(ProofFolder()).size()) << "the two staged copies stay";
+}
+
+// Another program appends to the value while ours are taken out of it: what
+// it appended is kept; one that keeps changing the value is left as it is,
+// and our copy is deleted all the same, so that our rename fails harmlessly.
+TEST_F(Instalar, TakingOursOutNeverWritesAwayWhatAnotherProgramAppends) {
+    using testing_support::RestartQueueSandbox;
+    const auto bytes = RestartQueueSandbox::Bytes;
+    const std::vector<std::wstring> ours = {L"*1\\??\\" + Proof(L"QND1.tmp"), L"*1!\\??\\" + Proof(L"QUENDOR.DLL")};
+    const std::vector<std::wstring> theirs = {L"*1\\??\\C:\\Other\\a.tmp", L"*1!\\??\\C:\\Other\\a.dll"};
+    for (const int appends : {1, 100}) {
+        SCOPED_TRACE(appends);
+        RestartQueueSandbox queue;
+        RestartQueueSandbox::SetValue(testing_support::kPendingRenames2, std::nullopt);
+        RestartQueueSandbox::SetValue(testing_support::kPendingRenames, bytes({ours[0], ours[1], L""}));
+        WriteFile(Proof(L"QND1.tmp"), "stale copy");
+        int appended = 0;
+        update::QueueCallsInUse().beforeWrite = [&](const wchar_t* name) {
+            if (appended++ == appends) return;
+            const std::string value = RestartQueueSandbox::Value(name).value_or(std::string(2, 0));
+            RestartQueueSandbox::SetValue(name, value.substr(0, value.size() - 2) + bytes({theirs[0], theirs[1], L""}));
+        };
+        update::Unqueue({Proof(L"QUENDOR.DLL"), Proof(L"QUENDOR.LEX")});
+        const std::vector<std::wstring> after = queue.Queued();
+        ASSERT_LE(2u, after.size());
+        EXPECT_EQ(appends == 1 ? theirs : ours, std::vector(after.begin(), after.begin() + 2));
+        EXPECT_EQ(theirs, std::vector(after.end() - 2, after.end()));
+        EXPECT_EQ("<missing>", ReadFile(Proof(L"QND1.tmp")));
     }
 }
 
