@@ -34,7 +34,7 @@ clean_up() {
   wineserver -k 2>/dev/null
   wine reg delete "$key" /v "$entry" /f >/dev/null 2>&1
   wine reg delete "$session" /v PendingFileRenameOperations /f >/dev/null 2>&1
-  rm -rf "$drive_c/Office" "$downloads"
+  rm -rf "$drive_c/Office" "$drive_c/Office.real" "$drive_c/Other" "$downloads"
 }
 trap 'clean_up; wine_env_stop' EXIT
 clean_up
@@ -103,13 +103,49 @@ check "and queues nothing more" test "$(queue)" = "$first"
 check "nor leaves another copy" test "$(staged)" = 2
 
 # The restart: every program ends, and Windows starts again.
-wineserver -k 2>/dev/null
-wineboot -r </dev/null >/dev/null 2>&1
-wineserver -w
+restart() {
+  wineserver -k 2>/dev/null
+  wineboot -r </dev/null >/dev/null 2>&1
+  wineserver -w
+  wine_env_hold_desktop || give_up "the desktop of its prefix is not held after the restart"
+}
+restart
 check "after the restart the engine is the new one" cmp -s "$downloads/QUENDOR.DLL" "$proof/QUENDOR.DLL"
 check "and the lexicon too" cmp -s "$downloads/QUENDOR.LEX" "$proof/QUENDOR.LEX"
 check "nothing else is left in the proofing folder" test "$(ls -A "$proof" | tr '\n' ' ')" = "QUENDOR.DLL QUENDOR.LEX "
 check "the queue is empty" test -z "$(queue)"
+
+# Another program's work queued on the files' names, with nothing holding
+# them: ours is queued after it, and the restart leaves the new pair. From
+# here the proofing folder is reached through a link, which the log names.
+mv "$drive_c/Office" "$drive_c/Office.real"
+ln -s Office.real "$drive_c/Office"
+mkdir -p "$drive_c/Other"
+cp "$(dirname "$engine_v1")/engine_v2.dll" "$drive_c/Other/newer.dll"
+set_queue() {
+  local hex
+  hex=$({ printf '%s\0' "$@"; printf '\0'; } | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',')
+  { printf '\xff\xfe'; printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"PendingFileRenameOperations"=hex(7):%s\r\n' \
+      "HKEY_LOCAL_MACHINE${session#HKLM}" "$(sed 's/^,//; s/,$//' <<<"$hex")" | iconv -f UTF-8 -t UTF-16LE; } \
+    >"$build_dir/restart/queue.reg"
+  wine regedit /s "$(winepath -w "$build_dir/restart/queue.reg" 2>/dev/null)"
+}
+theirs() {
+  cp "$engine_v1" "$proof/QUENDOR.DLL"
+  printf 'QUENDOR.LEX vello\r\n' >"$proof/QUENDOR.LEX"
+  set_queue "$2" "$3"
+  run
+  code=$?
+  check "$1: the run ends with 3010 (got $code)" test "$code" = 194
+  restart
+  check "$1: after the restart the new pair is in place" \
+    bash -c 'cmp -s "$1/QUENDOR.DLL" "$2/QUENDOR.DLL" && cmp -s "$1/QUENDOR.LEX" "$2/QUENDOR.LEX"' _ "$downloads" "$proof"
+}
+folder='C:\Office\Microsoft Shared\PROOF'
+theirs "their delete of the lexicon" "\\??\\$folder\\QUENDOR.LEX" ""
+check "the log names the link" grep -qF "ligazón simbólica en C:\\Office:" "$downloads/a.log"
+theirs "their newer engine without !" '\??\C:\Other\newer.dll' "\\??\\$folder\\QUENDOR.DLL"
+check "whose rename failed" cmp -s "$(dirname "$engine_v1")/engine_v2.dll" "$drive_c/Other/newer.dll"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
