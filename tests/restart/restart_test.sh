@@ -122,6 +122,8 @@ mv "$drive_c/Office" "$drive_c/Office.real"
 ln -s Office.real "$drive_c/Office"
 mkdir -p "$drive_c/Other"
 cp "$(dirname "$engine_v1")/engine_v2.dll" "$drive_c/Other/newer.dll"
+# The new engine is of version 1.0 now, the installed one of none: theirs, 2.0, is newer.
+cp "$engine_v1" "$downloads/QUENDOR.DLL"
 set_queue() {
   local hex
   hex=$({ printf '%s\0' "$@"; printf '\0'; } | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',')
@@ -131,7 +133,7 @@ set_queue() {
   wine regedit /s "$(winepath -w "$build_dir/restart/queue.reg" 2>/dev/null)"
 }
 theirs() {
-  cp "$engine_v1" "$proof/QUENDOR.DLL"
+  cp "$(dirname "$engine_v1")/fake_engine.dll" "$proof/QUENDOR.DLL"
   printf 'QUENDOR.LEX vello\r\n' >"$proof/QUENDOR.LEX"
   set_queue "$2" "$3"
   run
