@@ -3,8 +3,9 @@
 // "Seguinte" to the message on screen at 10, 1,000 and 5,000 shared-DLL
 // entries against the naive floor (bench/naive_floor.cpp) and any earlier
 // builds of the updater named as arguments, started in turns; the process's
-// peak working set during the largest installation; and the silent run from
-// its start to its exit against the bare window program's. The new engine
+// peak working set during the largest installation; the silent run from
+// its start to its exit against the bare window program's, and with 100,000
+// pairs in the restart queue against none. The new engine
 // is a real DLL with its header checksum, checked as a real engine is.
 #include <windows.h>
 #include <psapi.h>
@@ -18,6 +19,7 @@
 #include "bench/shared_dll_names.h"
 #include "bench/stopwatch.h"
 #include "tests/e2e/automation.h"
+#include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
 #include "tests/support/temp_folder.h"
 
@@ -110,36 +112,33 @@ struct Series {
     std::wstring measure;
     std::wstring program;
     std::wstring arguments;
-    std::vector<double> seconds;
+    bool updates = true;  // the installed files are old again before each run, and must be new after it
+    std::optional<std::string> queue = {};  // the restart queue's first value for each run
+    std::vector<double> seconds = {};
     int failures = 0;
 };
 
-// The silent update with and without its log and the bare window program
-// that closes itself once shown, started in turns; the installed files are
-// old again before each update, so that every run replaces them. Returns the
-// number of failed runs.
-int SilentBenchmark(const std::wstring& folder, const std::wstring& proof, const std::wstring& log) {
-    constexpr int kRuns = 15;
-    const std::wstring updater = folder + L"\\actualizador.exe";
+// The series started in turns, so that all see the same machine; the
+// medians of those that never failed. Returns the number of failed runs.
+int RunInTurns(const std::vector<Series*>& all, int runs, const std::wstring& folder, const std::wstring& proof,
+               const std::wstring& log) {
     const std::string newEngine = testing_support::ReadFile(folder + L"\\QUENDOR.DLL");
-    Series silent{L"silent update, 10 entries, 10 MB lexicon: start to exit", updater, L"/S", {}};
-    Series logged{L"silent update with /LOG, 10 entries, 10 MB lexicon: start to exit", updater,
-                  L"/S \"/LOG=" + log + L"\"", {}};
-    Series bare{L"bare window program: start to exit", folder + L"\\bare_window.exe", L"/close", {}};
-    for (int run = 0; run < kRuns; ++run) {
-        for (Series* series : {&silent, &bare, &logged}) {
-            const bool updates = series != &bare;
-            if (updates) {
+    testing_support::RestartQueueSandbox queue;
+    for (int run = 0; run < runs; ++run) {
+        for (Series* series : all) {
+            if (series->updates) {
                 testing_support::WriteFile(proof + L"\\QUENDOR.DLL", "old");
                 testing_support::WriteFile(proof + L"\\QUENDOR.LEX", "old");
                 DeleteFileW(log.c_str());
+                testing_support::RestartQueueSandbox::SetValue(testing_support::kPendingRenames, series->queue);
             }
             std::optional<double> seconds = SecondsToExit(series->measure, series->program, folder, series->arguments);
-            if (seconds && updates && testing_support::ReadFile(proof + L"\\QUENDOR.DLL") != newEngine) {
+            if (seconds && series->updates && testing_support::ReadFile(proof + L"\\QUENDOR.DLL") != newEngine) {
                 std::printf("| %ls | exit code 0, but the engine was not replaced |\n", series->measure.c_str());
                 seconds.reset();
             }
-            if (seconds && series == &logged && !Written(testing_support::ReadFile(log))) {
+            if (seconds && series->arguments.find(L"/LOG=") != std::wstring::npos &&
+                !Written(testing_support::ReadFile(log))) {
                 std::printf("| %ls | exit code 0, but no log was written |\n", series->measure.c_str());
                 seconds.reset();
             }
@@ -151,15 +150,51 @@ int SilentBenchmark(const std::wstring& folder, const std::wstring& proof, const
         }
     }
     int failures = 0;
-    for (Series* series : {&silent, &logged, &bare}) {
+    for (Series* series : all) {
         failures += series->failures;
         if (series->failures > 0) continue;
         std::ranges::sort(series->seconds);
-        std::printf("| %ls, median of %d | %.3f s |\n", series->measure.c_str(), kRuns, series->seconds[kRuns / 2]);
+        std::printf("| %ls, median of %d | %.3f s |\n", series->measure.c_str(), runs, series->seconds[runs / 2]);
     }
+    return failures;
+}
+
+double Median(const Series& series) { return series.seconds[series.seconds.size() / 2]; }
+
+// The silent update with and without its log and the bare window program
+// that closes itself once shown, started in turns. Returns the number of
+// failed runs.
+int SilentBenchmark(const std::wstring& folder, const std::wstring& proof, const std::wstring& log) {
+    const std::wstring updater = folder + L"\\actualizador.exe";
+    Series silent{L"silent update, 10 entries, 10 MB lexicon: start to exit", updater, L"/S"};
+    Series logged{L"silent update with /LOG, 10 entries, 10 MB lexicon: start to exit", updater,
+                  L"/S \"/LOG=" + log + L"\""};
+    Series bare{L"bare window program: start to exit", folder + L"\\bare_window.exe", L"/close", false};
+    const int failures = RunInTurns({&silent, &bare, &logged}, 15, folder, proof, log);
     if (silent.failures == 0 && bare.failures == 0) {
-        std::printf("| silent update against the bare window program | %.2f times |\n",
-                    silent.seconds[kRuns / 2] / bare.seconds[kRuns / 2]);
+        std::printf("| silent update against the bare window program | %.2f times |\n", Median(silent) / Median(bare));
+    }
+    return failures;
+}
+
+// The silent update with the restart queue empty, and holding 100,000
+// unrelated pairs (a value of about 20 MB, far past what Windows itself
+// leaves), started in turns. Returns the number of failed runs.
+int QueueBenchmark(const std::wstring& folder, const std::wstring& proof, const std::wstring& log) {
+    std::vector<std::wstring> strings;
+    for (int pair = 0; pair < 100000; ++pair) {
+        const std::wstring name = L"\\??\\C:\\Program Files\\Outro programa\\compo\u00F1ente " + std::to_wstring(pair);
+        strings.insert(strings.end(), {name + L".tmp", L"!" + name + L".dll"});
+    }
+    strings.push_back(L"");
+    const std::wstring updater = folder + L"\\actualizador.exe";
+    Series empty{L"silent update, the restart queue empty: start to exit", updater, L"/S"};
+    Series full{L"silent update, 100,000 unrelated pairs in the restart queue: start to exit", updater, L"/S", true,
+                testing_support::RestartQueueSandbox::Bytes(strings)};
+    const int failures = RunInTurns({&empty, &full}, 5, folder, proof, log);
+    if (failures == 0) {
+        std::printf("| silent update, 100,000 pairs in the restart queue against none | %.2f times, %.3f s more |\n",
+                    Median(full) / Median(empty), Median(full) - Median(empty));
     }
     return failures;
 }
@@ -301,5 +336,6 @@ int wmain(int argc, wchar_t** argv) {
     shared.Clear();
     shared.Fill(SharedDllNames(10, office));
     failures += SilentBenchmark(folder, proof, work / L"actualizador.log");
+    failures += QueueBenchmark(folder, proof, work / L"actualizador.log");
     return failures;
 }
