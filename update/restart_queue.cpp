@@ -251,8 +251,7 @@ class OurNames {
 public:
     explicit OurNames(const std::vector<std::wstring>& destinations) {
         for (const std::wstring& destination : destinations) {
-            const std::wstring folder = runtime::FolderPrefix(destination);
-            names_.push_back({destination, runtime::LCase(NameOf(LongPath(destination))), folder});
+            names_.push_back({runtime::LCase(NameOf(LongPath(destination))), runtime::FolderPrefix(destination)});
         }
     }
 
@@ -270,7 +269,6 @@ public:
 
 private:
     struct Name {
-        std::wstring path;
         std::wstring name;  // long, lower case
         std::wstring folder;
     };
