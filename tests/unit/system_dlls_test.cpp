@@ -29,7 +29,39 @@ BOOL WINAPI RefusingSetDefaultDllDirectories(DWORD flags) {
     return FALSE;
 }
 
+BOOL WINAPI AcceptingSetDefaultDllDirectories(DWORD) { return TRUE; }
+
+std::wstring loadedPath;
+DWORD loadedWith = 0xFFFFFFFF;
+HMODULE WINAPI NotingLoadLibraryEx(LPCWSTR path, HANDLE, DWORD flags) {
+    loadedPath = path;
+    loadedWith = flags;
+    return nullptr;
+}
+
 }  // namespace
+
+// What Windows acts on: the flags of a load by full path. Without default
+// directories the DLL's own imports must come from beside it, not from the
+// program's folder; with them the flag is not allowed.
+TEST(RestrictDllSearch, DllsLoadedByFullPathTakeTheirImportsFromTheSystemFolder) {
+    const struct {
+        const char* system;
+        host::SetDefaultDllDirectoriesFunction setDefaultDllDirectories;
+        DWORD flags;
+    } systems[] = {
+        {"XP, Vista, 7 without KB2533623", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH},
+        {"default directories refused", RefusingSetDefaultDllDirectories, LOAD_WITH_ALTERED_SEARCH_PATH},
+        {"8 and later", AcceptingSetDefaultDllDirectories, 0},
+    };
+    for (const auto& system : systems) {
+        SCOPED_TRACE(system.system);
+        host::RestrictDllSearch(system.setDefaultDllDirectories);
+        EXPECT_EQ(nullptr, host::LoadFromSystemFolder(L"imagehlp.dll", NotingLoadLibraryEx));
+        EXPECT_EQ(SystemFolder() + L"\\imagehlp.dll", loadedPath);
+        EXPECT_EQ(system.flags, loadedWith);
+    }
+}
 
 // Where the system has no default DLL directories, or refuses them, the DLLs
 // that Windows loads later by name are already in the process, each from the
