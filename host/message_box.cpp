@@ -93,14 +93,17 @@ void FitButtons(HWND box, WorkAreaFunction workArea) noexcept {
     }
     if (width == places[0].right - places[0].left) return;
 
+    RECT frame;
     RECT client;
+    GetWindowRect(box, &frame);
     GetClientRect(box, &client);
-    // Vista and later put the row at the right of a footer, XP (and Wine) in
-    // the middle: the margin Windows left is the smaller side, and a row at
-    // the right keeps its right edge. A centred row may be a pixel off.
+    // Vista and later put the row at the right of a footer, XP and Wine in
+    // the middle (Wine of the outer width, so off by up to the borders): the
+    // margin Windows left is the smaller side, and a row at the right keeps
+    // its right edge.
     const LONG leftMargin = places[order[0]].left;
     const LONG rightMargin = client.right - places[order[count - 1]].right;
-    const bool atTheRight = leftMargin - rightMargin > 1;
+    const bool atTheRight = leftMargin - rightMargin > (frame.right - frame.left) - client.right + 1;
     const LONG gap = count > 1 ? places[order[1]].left - places[order[0]].right : height / 2;
     const LONG row = static_cast<LONG>(count) * width + static_cast<LONG>(count - 1) * gap;
     client.right += Widen(box, row + 2 * std::min(leftMargin, rightMargin) - client.right, workArea);

@@ -58,7 +58,7 @@ RECT WorkAreaOfTheBox(HWND) { return workArea; }
 
 // Boxes made as each Windows lays out the in-use question, 75-pixel buttons:
 // Vista to 11 at the right of a footer, 11 pixels from its edge; XP and Wine
-// in the middle. The buttons grow to their Galician captions, the box only by
+// in the middle (Wine of the box's outer width). The buttons grow to their Galician captions, the box only by
 // what the row needs with the margin Windows left, and within the work area
 // of the monitor the box is on, which may lie left of the primary one.
 TEST(MessageBoxLayout, ButtonsAndTitleFitAsEachWindowsPlacedThem) {
@@ -87,7 +87,7 @@ TEST(MessageBoxLayout, ButtonsAndTitleFitAsEachWindowsPlacedThem) {
         RECT client;
         GetClientRect(box, &client);
         const LONG row = 3 * 75 + 2 * 6;
-        LONG x = b.atTheRight ? client.right - 11 - row : (client.right - row) / 2;
+        LONG x = b.atTheRight ? client.right - 11 - row : (b.width - row) / 2;
         const LONG windowsMargin = std::min(x, client.right - x - row);
         HWND buttons[3];
         for (HWND& button : buttons) {
