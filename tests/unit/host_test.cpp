@@ -56,27 +56,24 @@ TEST(InUseQuestion, NamesTenProgramsThenHowManyMore) {
 RECT workArea;  // of the monitor each box is on
 RECT WorkAreaOfTheBox(HWND) { return workArea; }
 
-// Boxes made as each Windows lays out the in-use question, 75-pixel buttons:
-// Vista to 11 at the right of a footer, 11 pixels from its edge; XP and Wine
-// in the middle (Wine of the box's outer width). The buttons grow to their Galician captions, the box only by
-// what the row needs with the margin Windows left, and within the work area
-// of the monitor the box is on, which may lie left of the primary one.
+// Boxes as each Windows lays out the in-use question, 75-pixel buttons: Vista
+// to 11 at the right of a footer, 11 pixels in; XP and Wine in the middle
+// (Wine of the outer width). The buttons grow to their Galician captions; the
+// box by what the row needs with the margin Windows left, within the work
+// area of its own monitor, which may lie left of the primary one.
 TEST(MessageBoxLayout, ButtonsAndTitleFitAsEachWindowsPlacedThem) {
-    const RECT primary{0, 0, 1024, 768};
-    const RECT leftOfPrimary{-1280, 0, 0, 1024};
     const struct {
         const char* system;
         int left;
-        int width;
+        int width;  // a narrow box: its title is fitted
         bool atTheRight;
         RECT area;
-        bool titleOnly = false;
     } boxes[] = {
-        {"Vista to 11", 200, 280, true, primary},
-        {"Vista to 11, a box wide enough", 200, 500, true, primary},
-        {"XP and Wine", 200, 280, false, primary},
-        {"Vista to 11, left of the primary monitor", -700, 280, true, leftOfPrimary},
-        {"a long title, left of the primary monitor", -700, 120, false, leftOfPrimary, true},
+        {"Vista to 11", 200, 280, true, {0, 0, 1024, 768}},
+        {"Vista to 11, a box wide enough", 200, 500, true, {0, 0, 1024, 768}},
+        {"XP and Wine", 200, 280, false, {0, 0, 1024, 768}},
+        {"Vista to 11, left of the primary monitor", -700, 280, true, {-1280, 0, 0, 1024}},
+        {"a long title, left of the primary monitor", -700, 120, false, {-1280, 0, 0, 1024}},
     };
     for (const auto& b : boxes) {
         SCOPED_TRACE(b.system);
@@ -84,44 +81,35 @@ TEST(MessageBoxLayout, ButtonsAndTitleFitAsEachWindowsPlacedThem) {
         const HWND box = CreateWindowExW(0, L"#32770", L"Instalador corrector de galego Brenca",
                                          WS_POPUP | WS_CAPTION | WS_SYSMENU, b.left, 200, b.width, 150, nullptr,
                                          nullptr, nullptr, nullptr);
-        RECT client;
+        RECT client, before, after, places[2];
         GetClientRect(box, &client);
         const LONG row = 3 * 75 + 2 * 6;
         LONG x = b.atTheRight ? client.right - 11 - row : (b.width - row) / 2;
         const LONG windowsMargin = std::min(x, client.right - x - row);
         HWND buttons[3];
         for (HWND& button : buttons) {
-            button = CreateWindowExW(0, L"Button", &button == buttons ? L"Cancelar" : L"Tentar de novo",
-                                     WS_CHILD | WS_VISIBLE, x, 100, 75, 23, box, nullptr, nullptr, nullptr);
+            button = CreateWindowExW(0, L"Button", L"Tentar de novo", WS_CHILD | WS_VISIBLE, x, 100, 75, 23, box,
+                                     nullptr, nullptr, nullptr);
             SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
             x += 75 + 6;
         }
-        RECT before;
-        RECT after;
         GetWindowRect(box, &before);
-        b.titleOnly ? host::FitTitle(box, WorkAreaOfTheBox) : host::FitButtons(box, WorkAreaOfTheBox);
+        b.width < 200 ? host::FitTitle(box, WorkAreaOfTheBox) : host::FitButtons(box, WorkAreaOfTheBox);
         GetWindowRect(box, &after);
-        EXPECT_TRUE(after.left >= b.area.left && after.right <= b.area.right) << after.left << ", " << after.right;
-        EXPECT_NEAR(before.left + before.right, after.left + after.right, 1) << "the box's middle stays";
-        if (b.titleOnly) {
-            EXPECT_GT(after.right - after.left, before.right - before.left) << "widened to its title";
-            DestroyWindow(box);
-            continue;
-        }
-        RECT places[2];
+        GetClientRect(box, &client);
         GetWindowRect(buttons[0], &places[0]);
         GetWindowRect(buttons[2], &places[1]);
         MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(places), 4);
-        GetClientRect(box, &client);
-        const LONG left = places[0].left;
-        const LONG right = client.right - places[1].right;
-        EXPECT_GT(places[1].right - left, row) << "the buttons grew to their captions";
-        EXPECT_EQ(windowsMargin, std::min(left, right)) << "the margin Windows left";
-        if (b.atTheRight) {
-            EXPECT_EQ(11, right) << "the row stays at the right";
-        } else {
-            EXPECT_NEAR(left, right, 1) << "the row stays in the middle";
-        }
         DestroyWindow(box);
+        EXPECT_TRUE(after.left >= b.area.left && after.right <= b.area.right) << after.left << ", " << after.right;
+        EXPECT_NEAR(before.left + before.right, after.left + after.right, 1) << "the box's middle stays";
+        const LONG right = client.right - places[1].right;
+        if (b.width < 200) {
+            EXPECT_GT(after.right - after.left, before.right - before.left) << "widened to its title";
+        } else {
+            EXPECT_GT(places[1].right - places[0].left, row) << "the buttons grew to their captions";
+            EXPECT_EQ(windowsMargin, std::min(places[0].left, right)) << "the margin Windows left";
+            EXPECT_NEAR(b.atTheRight ? 11 : places[0].left, right, b.atTheRight ? 0 : 1) << "at the right, or centred";
+        }
     }
 }

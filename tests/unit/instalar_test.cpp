@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "forms/screen.h"
@@ -640,9 +641,9 @@ TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
 }
 
-// What Windows gives where Wine never refuses: a CryptoAPI error (XP SP1 has
-// no AES provider type; for NTE_BAD_ALGID, Wine's base provider lacks SHA-256
-// as XP SP2's AES provider does), and a proofing folder refused to the run.
+// What Windows gives where Wine never refuses: a CryptoAPI error (Wine's base
+// provider lacks SHA-256 as XP SP2's AES provider does), and a proofing
+// folder refused to the run.
 DWORD acquireError = 0;
 BOOL WINAPI Acquire(HCRYPTPROV* provider, LPCWSTR, LPCWSTR, DWORD type, DWORD flags) {
     if (acquireError == 0 || acquireError == static_cast<DWORD>(NTE_BAD_ALGID)) {
@@ -657,7 +658,7 @@ UINT WINAPI TempFileName(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR nam
     return folderRefused ? 0 : GetTempFileNameW(folder, prefix, unique, name);
 }
 
-// Each is said as such, with a log line and a last line of its own, ends 1
+// Each is said as such, in its message, a log line and the last line, ends 1
 // and changes nothing; any other failure, and an administrator refused, as before.
 TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
     const std::string noSha256 = "este Windows non ten SHA-256 para comprobar a lista";
@@ -667,7 +668,7 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
         bool folderRefused;
         bool administrator;
         int message;  // 0: the failure message
-        std::string ownLines;  // in the log line and the last line; empty: the failure's
+        std::string own;  // how its log line and last line start; empty: none of its own
     } runs[] = {
         {NTE_PROV_TYPE_NOT_DEF, false, true, IDS_NO_SHA256, noSha256},
         {NTE_BAD_ALGID, false, true, IDS_NO_SHA256, noSha256},
@@ -683,10 +684,9 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
     const update::TempFileNameFunction tempFileName = update::SetTempFileName(TempFileName);
     for (const auto& run : runs) {
         SCOPED_TRACE(testing::Message() << std::hex << run.acquireError << (run.folderRefused ? ", refused" : ""));
+        std::tie(acquireError, folderRefused, host.administrator) =
+            std::tuple(static_cast<DWORD>(run.acquireError), run.folderRefused, run.administrator);
         host.messages.clear();
-        acquireError = static_cast<DWORD>(run.acquireError);
-        folderRefused = run.folderRefused;
-        host.administrator = run.administrator;
         const std::string zeros(64, '0');
         DeleteFileW((source / L"QUENDOR.LST").c_str());
         if (run.acquireError != 0) {
@@ -697,12 +697,11 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
         EXPECT_EQ(host::kExitFailed, Run());
         FrmInstalador::Instance().Unload();
         const std::string lines = ReadFile(log).substr(before);
-        ASSERT_EQ(1u, host.messages.size());
-        EXPECT_EQ(run.message != 0 ? runtime::LoadResString(run.message) : kFailure, host.messages[0].text);
-        const std::string body = lines.substr(0, lines.rfind("Remata"));  // its first letter in capitals
-        EXPECT_EQ(run.ownLines == noSha256, body.find(noSha256.substr(1)) != std::string::npos) << lines;
-        EXPECT_EQ(run.ownLines == limited, body.find(limited.substr(1)) != std::string::npos) << lines;
-        EXPECT_NE(std::string::npos, lines.find("digo 1: " + (run.ownLines.empty() ? "non foi posible" : run.ownLines)));
+        const std::string body = lines.substr(0, lines.rfind("Remata"));  // its own line starts in capitals
+        EXPECT_EQ(run.message != 0 ? runtime::LoadResString(run.message) : kFailure, host.messages.at(0).text);
+        EXPECT_EQ(run.own == noSha256, body.find(noSha256.substr(1)) != std::string::npos) << lines;
+        EXPECT_EQ(run.own == limited, body.find(limited.substr(1)) != std::string::npos) << lines;
+        EXPECT_NE(std::string::npos, lines.find("digo 1: " + (run.own.empty() ? "non foi posible" : run.own)));
         ExpectUnchanged();
     }
     update::SetAcquireContext(acquire);

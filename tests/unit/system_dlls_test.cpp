@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <utility>
 
 #include "gtest/gtest.h"
 #include "host/system_dlls.h"
@@ -30,36 +31,27 @@ BOOL WINAPI RefusingSetDefaultDllDirectories(DWORD flags) {
 }
 
 BOOL WINAPI AcceptingSetDefaultDllDirectories(DWORD) { return TRUE; }
-
-std::wstring loadedPath;
-DWORD loadedWith = 0xFFFFFFFF;
+DWORD loadedWith = 0;
 HMODULE WINAPI NotingLoadLibraryEx(LPCWSTR path, HANDLE, DWORD flags) {
-    loadedPath = path;
-    loadedWith = flags;
+    loadedWith = path == SystemFolder() + L"\\imagehlp.dll" ? flags : 0xFFFFFFFF;
     return nullptr;
 }
 
 }  // namespace
 
 // What Windows acts on: the flags of a load by full path. Without default
-// directories the DLL's own imports must come from beside it, not from the
-// program's folder; with them the flag is not allowed.
+// directories its imports must come from beside it, not from the program's
+// folder; with them the flag is not allowed.
 TEST(RestrictDllSearch, DllsLoadedByFullPathTakeTheirImportsFromTheSystemFolder) {
-    const struct {
-        const char* system;
-        host::SetDefaultDllDirectoriesFunction setDefaultDllDirectories;
-        DWORD flags;
-    } systems[] = {
-        {"XP, Vista, 7 without KB2533623", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH},
-        {"default directories refused", RefusingSetDefaultDllDirectories, LOAD_WITH_ALTERED_SEARCH_PATH},
-        {"8 and later", AcceptingSetDefaultDllDirectories, 0},
+    const std::pair<host::SetDefaultDllDirectoriesFunction, DWORD> systems[] = {
+        {nullptr, LOAD_WITH_ALTERED_SEARCH_PATH},  // XP, Vista, 7 without KB2533623
+        {RefusingSetDefaultDllDirectories, LOAD_WITH_ALTERED_SEARCH_PATH},
+        {AcceptingSetDefaultDllDirectories, 0},
     };
-    for (const auto& system : systems) {
-        SCOPED_TRACE(system.system);
-        host::RestrictDllSearch(system.setDefaultDllDirectories);
+    for (const auto& [setDefaultDllDirectories, flags] : systems) {
+        host::RestrictDllSearch(setDefaultDllDirectories);
         EXPECT_EQ(nullptr, host::LoadFromSystemFolder(L"imagehlp.dll", NotingLoadLibraryEx));
-        EXPECT_EQ(SystemFolder() + L"\\imagehlp.dll", loadedPath);
-        EXPECT_EQ(system.flags, loadedWith);
+        EXPECT_EQ(flags, loadedWith);
     }
 }
 
