@@ -687,11 +687,11 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
         std::tie(acquireError, folderRefused, host.administrator) =
             std::tuple(static_cast<DWORD>(run.acquireError), run.folderRefused, run.administrator);
         host.messages.clear();
-        const std::string zeros(64, '0');
+        // A list whose engine line is reached: its size matches, its SHA-256 must be computed.
         DeleteFileW((source / L"QUENDOR.LST").c_str());
         if (run.acquireError != 0) {
-            WriteFile(source / L"QUENDOR.LST", zeros + " " + std::to_string(kNewEngine.size()) + " QUENDOR.DLL\n" +
-                                                   zeros + " 11 QUENDOR.LEX\n");
+            WriteFile(source / L"QUENDOR.LST",
+                      std::string(64, '0') + " " + std::to_string(kNewEngine.size()) + " QUENDOR.DLL\n");
         }
         const std::size_t before = ReadFile(log).size();
         EXPECT_EQ(host::kExitFailed, Run());
