@@ -49,6 +49,8 @@ public:
     [[noreturn]] virtual void End(int exitCode) = 0;
     // The executable's folder: no trailing backslash except for a drive root.
     virtual std::wstring AppPath() = 0;
+    // Whether the run has administrator rights.
+    virtual bool HasAdministratorRights() { return RunsAsAdministrator(); }
 };
 
 Host& CurrentHost();

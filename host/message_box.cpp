@@ -32,24 +32,34 @@ LONG TextWidth(HWND window, HGDIOBJ font, const wchar_t* text, int length) noexc
     return size.cx;
 }
 
-// Makes the box wider by grow, as far as the work area allows, keeping its
-// middle where it was; returns how much wider it became.
-LONG Widen(HWND box, LONG grow) noexcept {
-    RECT screen;
+// Makes the box wider by grow, as far as the work area of its monitor
+// allows, keeping its middle where it was; returns how much wider it became.
+LONG Widen(HWND box, LONG grow, WorkAreaFunction workArea) noexcept {
     RECT frame;
-    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0) || !GetWindowRect(box, &frame)) return 0;
-    grow = std::min(grow, (screen.right - screen.left) - (frame.right - frame.left));
+    if (!GetWindowRect(box, &frame)) return 0;
+    const RECT screen = workArea(box);
+    const LONG width = frame.right - frame.left;
+    grow = std::min(grow, (screen.right - screen.left) - width);
     if (grow <= 0) return 0;
-    SetWindowPos(box, nullptr, std::max(screen.left, frame.left - grow / 2), frame.top, frame.right - frame.left + grow,
-                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    const LONG left = std::clamp(frame.left - grow / 2, screen.left, screen.right - width - grow);
+    SetWindowPos(box, nullptr, left, frame.top, width + grow, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
     return grow;
+}
+
+}  // namespace
+
+RECT MonitorWorkArea(HWND window) noexcept {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) return RECT{};
+    return monitor.rcWork;
 }
 
 // Windows sized the buttons for its own captions, which may be shorter
 // ("Retry" against "Tentar de novo"): every button gets the width of the
-// widest caption, the row stays centred, and the box grows if the row would
-// not fit. Nothing here allocates: it runs inside a hook.
-void FitButtons(HWND box) noexcept {
+// widest caption and the box grows if the row would not fit. Nothing here
+// allocates: it runs inside a hook.
+void FitButtons(HWND box, WorkAreaFunction workArea) noexcept {
     constexpr std::size_t kMost = 8;  // a box has at most four
     HWND buttons[kMost];
     RECT places[kMost];
@@ -83,13 +93,21 @@ void FitButtons(HWND box) noexcept {
     }
     if (width == places[0].right - places[0].left) return;
 
-    const LONG left = places[order[0]].left;
+    RECT frame;
+    RECT client;
+    GetWindowRect(box, &frame);
+    GetClientRect(box, &client);
+    // Vista and later put the row at the right of a footer, XP and Wine in
+    // the middle (Wine of the outer width, so off by up to the borders): the
+    // margin Windows left is the smaller side, and a row at the right keeps
+    // its right edge.
+    const LONG leftMargin = places[order[0]].left;
+    const LONG rightMargin = client.right - places[order[count - 1]].right;
+    const bool atTheRight = leftMargin - rightMargin > (frame.right - frame.left) - client.right + 1;
     const LONG gap = count > 1 ? places[order[1]].left - places[order[0]].right : height / 2;
     const LONG row = static_cast<LONG>(count) * width + static_cast<LONG>(count - 1) * gap;
-    RECT client;
-    GetClientRect(box, &client);
-    client.right += Widen(box, row + 2 * left - client.right);
-    LONG x = (client.right - row) / 2;
+    client.right += Widen(box, row + 2 * std::min(leftMargin, rightMargin) - client.right, workArea);
+    LONG x = atTheRight ? client.right - rightMargin - row : (client.right - row) / 2;
     for (std::size_t i = 0; i < count; ++i) {
         SetWindowPos(buttons[order[i]], nullptr, x, places[order[i]].top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         x += width + gap;
@@ -100,7 +118,7 @@ void FitButtons(HWND box) noexcept {
 // message ("O corrector foi actualizado") then cuts the program's name off in
 // the caption. The box grows to show its whole title, within the screen, and
 // everything in it moves to stay in the middle.
-void FitTitle(HWND box) noexcept {
+void FitTitle(HWND box, WorkAreaFunction workArea) noexcept {
     wchar_t title[128];
     const int length = GetWindowTextW(box, title, 128);
     NONCLIENTMETRICSW metrics{};
@@ -117,7 +135,7 @@ void FitTitle(HWND box) noexcept {
     // The borders, the close button, and a caption's height of room.
     const LONG needed =
         titleWidth + metrics.iCaptionWidth + metrics.iCaptionHeight + (frame.right - frame.left) - client.right;
-    const LONG grow = Widen(box, needed - (frame.right - frame.left));
+    const LONG grow = Widen(box, needed - (frame.right - frame.left), workArea);
     if (grow == 0) return;
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         RECT place;
@@ -127,6 +145,8 @@ void FitTitle(HWND box) noexcept {
                      SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }
+
+namespace {
 
 struct HookTraits {
     using Handle = HHOOK;
@@ -144,8 +164,8 @@ LRESULT CALLBACK FitBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
     const LRESULT result = CallWindowProcW(boxProcedure, box, message, wParam, lParam);
     if (message == WM_INITDIALOG) {
         for (const auto& [id, text] : buttonTexts) SetDlgItemTextW(box, id, text.c_str());
-        if (!buttonTexts.empty()) FitButtons(box);
-        FitTitle(box);
+        if (!buttonTexts.empty()) FitButtons(box, MonitorWorkArea);
+        FitTitle(box, MonitorWorkArea);
     }
     return result;
 }

@@ -12,6 +12,10 @@ namespace {
 
 constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32, not in XP's headers
 
+// Whether SetDefaultDllDirectories took: the imports of a DLL loaded by full
+// path are then looked for in the system folder only.
+bool defaultDirectories = false;
+
 // The DLLs that Windows loads by name on behalf of a windowed program, later
 // than the program could protect the load: visual styles and their drawing
 // (uxtheme, dwmapi, msimg32), accessibility (oleacc), the COM catalogue
@@ -74,14 +78,6 @@ Function Entry(HMODULE module, const char* name) {
     return function;
 }
 
-// By full path, for neither is a Known DLL on every system: where
-// there are no default directories a load by name would look in the
-// program's folder first. Kept to the end of the program; nullptr when absent.
-HMODULE LoadFromSystemFolder(const wchar_t* name) {
-    const std::wstring folder = SystemFolder();
-    return folder.empty() ? nullptr : LoadLibraryExW((folder + L'\\' + name).c_str(), nullptr, 0);
-}
-
 HMODULE Comctl32() {
     static const HMODULE module = LoadOrRaise(L"comctl32.dll");
     return module;
@@ -105,13 +101,23 @@ void RestrictDllSearch() {
 void RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDllDirectories) {
     // Not the current folder either, on every system.
     SetDllDirectoryW(L"");
-    if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(kSearchSystem32)) {
+    defaultDirectories = setDefaultDllDirectories != nullptr && setDefaultDllDirectories(kSearchSystem32);
+    if (defaultDirectories) {
         PreloadFromSystemFolder(kDelayLoaded, 0);
     } else {
         // Without default directories, the preloaded DLLs' own imports are
         // looked for beside them, in the system folder.
         PreloadFromSystemFolder(kLoadedLaterByName, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
+}
+
+HMODULE LoadFromSystemFolder(const wchar_t* name, LoadLibraryExFunction load) {
+    const std::wstring folder = SystemFolder();
+    if (folder.empty()) return nullptr;
+    // Without default directories, the DLL's own imports would be looked for
+    // as if loaded by name: in the program's folder first. The flag may not
+    // be combined with the default directories' own.
+    return load((folder + L'\\' + name).c_str(), nullptr, defaultDirectories ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 namespace dll {
@@ -138,7 +144,7 @@ HRESULT OleLoadPicture(IStream* stream, LONG size, BOOL runMode, REFIID interfac
 
 const RestartManager* RestartManagerFunctions() {
     static const std::optional<RestartManager> functions = []() -> std::optional<RestartManager> {
-        const HMODULE module = LoadFromSystemFolder(L"rstrtmgr.dll");
+        const HMODULE module = LoadFromSystemFolder(L"rstrtmgr.dll", LoadLibraryExW);
         if (module == nullptr) return std::nullopt;
         const RestartManager found{Find<decltype(&::RmStartSession)>(module, "RmStartSession"),
                                    Find<decltype(&::RmRegisterResources)>(module, "RmRegisterResources"),
@@ -152,7 +158,7 @@ const RestartManager* RestartManagerFunctions() {
 
 CheckSumMappedFileFunction CheckSumMappedFile() {
     static const CheckSumMappedFileFunction function = [] {
-        const HMODULE module = LoadFromSystemFolder(L"imagehlp.dll");
+        const HMODULE module = LoadFromSystemFolder(L"imagehlp.dll", LoadLibraryExW);
         return module == nullptr ? nullptr : Find<CheckSumMappedFileFunction>(module, "CheckSumMappedFile");
     }();
     return function;

@@ -25,6 +25,14 @@ void RestrictDllSearch();
 // system has none (XP, Vista, 7 without its 2011 update).
 void RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDllDirectories);
 
+// Loads a DLL that is not a Known DLL on every system by its full path in
+// the system folder (by name, where there are no default directories, it
+// would be looked for in the program's folder first), its own imports from
+// there too, through load: LoadLibraryExW, or a test's that notes the flags.
+// Kept to the end of the program; nullptr when absent.
+using LoadLibraryExFunction = HMODULE(WINAPI*)(LPCWSTR path, HANDLE reserved, DWORD flags);
+HMODULE LoadFromSystemFolder(const wchar_t* name, LoadLibraryExFunction load);
+
 // The functions of the DLLs loaded here. Each DLL is loaded on first use and
 // kept to the end of the program; a DLL that cannot be loaded raises run-time
 // error 48, a function that it lacks error 453.

@@ -33,6 +33,12 @@ constexpr wchar_t kSuccessMessage[] = L"O corrector foi actualizado";
 // for damaged files, though the files themselves may well be sound.
 constexpr wchar_t kUnreadableListEnd[] =
     L"non se pode ler a lista QUENDOR.LST que est\u00E1 ao car\u00F3n do actualizador; non se tocou nada";
+// The last lines when Windows, not the files, stops the update: code 1.
+constexpr wchar_t kNoSha256End[] =
+    L"este Windows non ten SHA-256 para comprobar a lista QUENDOR.LST (precisa Windows XP SP3 ou posterior); non se "
+    L"tocou nada";
+constexpr wchar_t kNeedsAdministratorEnd[] =
+    L"sen dereitos de administrador non se pode escribir no cartafol de correcci\u00F3n; non se tocou nada";
 
 // What the person is told, and what the exit code says, for each way the
 // update ends without failing.
@@ -214,6 +220,12 @@ void FrmInstalador::Instalar() {
         fallo = host::kExitDamagedFiles;
         motivo = kUnreadableListEnd;
         fallar(runtime::LoadResString(IDS_UNREADABLE_LIST));
+    } catch (const update::NoSha256&) {
+        motivo = kNoSha256End;
+        fallar(runtime::LoadResString(IDS_NO_SHA256));
+    } catch (const update::NeedsAdministrator&) {
+        motivo = kNeedsAdministratorEnd;
+        fallar(runtime::LoadResString(IDS_NEEDS_ADMINISTRATOR));
     } catch (const update::PartlyReplaced&) {
         fallo = host::kExitPartlyReplaced;
         fallar();

@@ -29,6 +29,8 @@
 #define IDS_DAMAGED_FILES 127
 #define IDS_IN_USE_RETRY_ONLY 128
 #define IDS_UNREADABLE_LIST 129
+#define IDS_NO_SHA256 130
+#define IDS_NEEDS_ADMINISTRATOR 131
 
 // The version people and logs see; the version block says the same.
 #define PROGRAM_VERSION_TEXT "1.00"

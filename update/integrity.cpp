@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "host/log.h"
 #include "host/system_dlls.h"
@@ -50,15 +51,35 @@ unsigned long long SizeOf(HANDLE file, const std::wstring& path) {
     return static_cast<unsigned long long>(size.QuadPart);
 }
 
+AcquireContextFunction acquireContext = CryptAcquireContextW;
+
+// Where the provider type or the algorithm is missing, the list cannot be
+// checked on this Windows at all: said as such, not as a bare error number.
+void RaiseWhereNoSha256(const std::wstring& path) {
+    const DWORD error = GetLastError();
+    if (error != static_cast<DWORD>(NTE_PROV_TYPE_NOT_DEF) && error != static_cast<DWORD>(NTE_BAD_ALGID) &&
+        error != static_cast<DWORD>(NTE_PROV_DLL_NOT_FOUND)) {
+        return;
+    }
+    host::LogSystemError(L"Este Windows non ten SHA-256 para comprobar a lista (precisa Windows XP SP3 ou posterior)",
+                         error, path);
+    throw NoSha256();
+}
+
 // The file's SHA-256 in lower-case hex, through the CryptoAPI's AES provider
 // (SHA-256 from XP SP3 on).
 std::string Sha256(HANDLE file, const std::wstring& path) {
     runtime::CryptProvider provider;
     HCRYPTPROV acquired = 0;
-    if (CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) provider.Reset(acquired);
+    if (!acquireContext(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+        RaiseWhereNoSha256(path);
+        RaiseUnreadable(L"Calcular o SHA-256", path);
+    }
+    provider.Reset(acquired);
     runtime::CryptHash hash;
     HCRYPTHASH created = 0;
-    if (!provider || !CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, &created)) {
+    if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, &created)) {
+        RaiseWhereNoSha256(path);
         RaiseUnreadable(L"Calcular o SHA-256", path);
     }
     hash.Reset(created);
@@ -274,6 +295,10 @@ std::optional<std::vector<ListedFile>> ReadList(const std::wstring& path) {
 }
 
 }  // namespace
+
+AcquireContextFunction SetAcquireContext(AcquireContextFunction acquire) noexcept {
+    return std::exchange(acquireContext, acquire);
+}
 
 void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring& listFolder) {
     const std::wstring listPath = listFolder + L'\\' + kIntegrityListName;

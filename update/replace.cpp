@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "host/host.h"
 #include "host/log.h"
 #include "runtime/handles.h"
@@ -26,13 +28,25 @@ bool RetriedForASecond(const Action& action) {
     return action();
 }
 
+TempFileNameFunction tempFileName = GetTempFileNameW;
+
+// A refusal of the proofing folder to a run without administrator rights is
+// said as such; an administrator's (or SYSTEM's) is what it is.
+void RaiseWhereNotAdministrator(DWORD error, const std::wstring& path) {
+    if (error != ERROR_ACCESS_DENIED || host::CurrentHost().HasAdministratorRights()) return;
+    host::LogSystemError(L"Sen dereitos de administrador non se pode escribir no cartafol de correcci\u00F3n", error,
+                         path);
+    throw NeedsAdministrator();
+}
+
 // A file of our own beside a destination, deleted when the owner goes
 // unless it has been moved into place.
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::wstring& besides) {
         wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(runtime::ParentFolder(besides).c_str(), L"QND", 0, name) == 0) {
+        if (tempFileName(runtime::ParentFolder(besides).c_str(), L"QND", 0, name) == 0) {
+            RaiseWhereNotAdministrator(GetLastError(), runtime::ParentFolder(besides));
             RaiseLastError(L"Crear un ficheiro temporal", runtime::ParentFolder(besides));
         }
         path_ = name;
@@ -78,6 +92,7 @@ bool CheckReplaceable(const std::wstring& destination) {
     const runtime::FileHandle file = OpenToReplace(destination);
     if (!file) {
         const DWORD error = GetLastError();
+        RaiseWhereNotAdministrator(error, destination);
         host::LogSystemError(L"Abrir para escribir o ficheiro instalado", error, destination);
         RaiseForInstalledFile(error);
     }
@@ -153,6 +168,8 @@ void CheckStaged(const std::vector<FileReplacement>& replacements, const std::ve
 }
 
 }  // namespace
+
+TempFileNameFunction SetTempFileName(TempFileNameFunction make) noexcept { return std::exchange(tempFileName, make); }
 
 [[noreturn]] void RaiseSystemError(DWORD error) { runtime::Raise(ErrorNumberFor(error)); }
 

@@ -3,6 +3,8 @@
 // nothing, or queued to be moved when Windows next starts.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +26,21 @@ class FileInUse : public runtime::RuntimeError {
 public:
     FileInUse() noexcept : runtime::RuntimeError(runtime::kPermissionDenied) {}
 };
+
+// Windows refused to let the run write into the proofing folder (access
+// denied) and the run has no administrator rights: XP runs the program with
+// the rights of whoever starts it, whatever the manifest asks. Nothing was
+// changed. Run-time error 70.
+class NeedsAdministrator : public runtime::RuntimeError {
+public:
+    NeedsAdministrator() noexcept : runtime::RuntimeError(runtime::kPermissionDenied) {}
+};
+
+// How a copy gets its file in the proofing folder: GetTempFileNameW, or a
+// test's that stands in for a folder the run may not write to, which Wine,
+// enforcing no ACLs, never refuses. Returns the one it replaces.
+using TempFileNameFunction = UINT(WINAPI*)(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name);
+TempFileNameFunction SetTempFileName(TempFileNameFunction make) noexcept;
 
 // A later file failed and an earlier one could not be put back: it keeps the
 // new contents, and its previous contents are kept beside it under a name
@@ -50,6 +67,8 @@ using MoveFunction = std::function<bool(const std::wstring& from, const std::wst
 //   contents that could not be put back: it is renamed to the destination's
 //   name plus ".anterior" (".anterior2", ... when that name is taken) and
 //   PartlyReplaced is raised.
+// A destination or copy that Windows refuses to let a run without
+// administrator rights write raises NeedsAdministrator before anything else.
 // Other failures raise FileInUse, error 53 (a source is missing), 70 (access
 // refused) or 75. Every step and failure is written to the log.
 // The staged copies are checked again (CheckNewFiles) before any move.

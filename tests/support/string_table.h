@@ -58,6 +58,11 @@ inline constexpr ExpectedString kStrings[] = {
     {128, L"Peche os programas que os usan e prema \u00ABTentar de novo\u00BB; con \u00ABCancelar\u00BB, non se cambia nada."},
     {129, L"Non se pode ler a lista QUENDOR.LST que est\u00E1 ao car\u00F3n do actualizador, e non se cambiou nada. C\u00F3piea "
           L"de novo e volva executalo."},
+    {130, L"Este Windows non pode comprobar os ficheiros novos coa lista QUENDOR.LST porque non ten SHA-256, e non se "
+          L"cambiou nada. O actualizador precisa Windows XP SP3 ou posterior."},
+    {131, L"Sen dereitos de administrador non se pode actualizar o corrector, e non se cambiou nada. Execute o "
+          L"actualizador como administrador: en Windows XP, prema co bot\u00F3n dereito e escolla \u00ABExecutar "
+          L"como\u00BB."},
 };
 
 }  // namespace testing_support

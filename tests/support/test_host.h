@@ -41,6 +41,8 @@ public:
         return appPath_;
     }
 
+    bool HasAdministratorRights() override { return administrator; }
+
     std::vector<ShownMessage> messages;
     std::function<std::wstring()> noteState;
     // The button the person presses; OK when not set.
@@ -48,6 +50,8 @@ public:
     bool msgBoxRunsOutOfMemory = false;
     // Finding the executable's folder allocates, as every string does.
     bool appPathRunsOutOfMemory = false;
+    // What HasAdministratorRights tells.
+    bool administrator = true;
 
 private:
     std::wstring appPath_;

@@ -1,5 +1,11 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
 #include "gtest/gtest.h"
 #include "host/host.h"
+#include "host/message_box.h"
 #include "runtime/error.h"
 #include "tests/support/test_host.h"
 
@@ -45,4 +51,65 @@ TEST(InUseQuestion, NamesTenProgramsThenHowManyMore) {
     EXPECT_NE(std::wstring::npos, text.find(L"\nPrograma 10\ne 50 m\u00E1is\n\n")) << testing::PrintToString(text);
     EXPECT_EQ(std::wstring::npos, text.find(L"Programa 11")) << testing::PrintToString(text);
     EXPECT_NE(std::wstring::npos, text.find(L"\n\nPrograma 1\nPrograma 2\n")) << testing::PrintToString(text);
+}
+
+RECT workArea;  // of the monitor each box is on
+RECT WorkAreaOfTheBox(HWND) { return workArea; }
+
+// Boxes as each Windows lays out the in-use question, 75-pixel buttons: Vista
+// to 11 at the right of a footer, 11 pixels in; XP and Wine in the middle
+// (Wine of the outer width). The buttons grow to their Galician captions; the
+// box by what the row needs with the margin Windows left, within the work
+// area of its own monitor, which may lie left of the primary one.
+TEST(MessageBoxLayout, ButtonsAndTitleFitAsEachWindowsPlacedThem) {
+    const struct {
+        const char* system;
+        int left;
+        int width;  // a narrow box: its title is fitted
+        bool atTheRight;
+        RECT area;
+    } boxes[] = {
+        {"Vista to 11", 200, 280, true, {0, 0, 1024, 768}},
+        {"Vista to 11, a box wide enough", 200, 500, true, {0, 0, 1024, 768}},
+        {"XP and Wine", 200, 280, false, {0, 0, 1024, 768}},
+        {"Vista to 11, left of the primary monitor", -700, 280, true, {-1280, 0, 0, 1024}},
+        {"a long title, left of the primary monitor", -700, 120, false, {-1280, 0, 0, 1024}},
+    };
+    for (const auto& b : boxes) {
+        SCOPED_TRACE(b.system);
+        workArea = b.area;
+        const HWND box = CreateWindowExW(0, L"#32770", L"Instalador corrector de galego Brenca",
+                                         WS_POPUP | WS_CAPTION | WS_SYSMENU, b.left, 200, b.width, 150, nullptr,
+                                         nullptr, nullptr, nullptr);
+        RECT client, before, after, places[2];
+        GetClientRect(box, &client);
+        const LONG row = 3 * 75 + 2 * 6;
+        LONG x = b.atTheRight ? client.right - 11 - row : (b.width - row) / 2;
+        const LONG windowsMargin = std::min(x, client.right - x - row);
+        HWND buttons[3];
+        for (HWND& button : buttons) {
+            button = CreateWindowExW(0, L"Button", L"Tentar de novo", WS_CHILD | WS_VISIBLE, x, 100, 75, 23, box,
+                                     nullptr, nullptr, nullptr);
+            SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+            x += 75 + 6;
+        }
+        GetWindowRect(box, &before);
+        b.width < 200 ? host::FitTitle(box, WorkAreaOfTheBox) : host::FitButtons(box, WorkAreaOfTheBox);
+        GetWindowRect(box, &after);
+        GetClientRect(box, &client);
+        GetWindowRect(buttons[0], &places[0]);
+        GetWindowRect(buttons[2], &places[1]);
+        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(places), 4);
+        DestroyWindow(box);
+        EXPECT_TRUE(after.left >= b.area.left && after.right <= b.area.right) << after.left << ", " << after.right;
+        EXPECT_NEAR(before.left + before.right, after.left + after.right, 1) << "the box's middle stays";
+        const LONG right = client.right - places[1].right;
+        if (b.width < 200) {
+            EXPECT_GT(after.right - after.left, before.right - before.left) << "widened to its title";
+        } else {
+            EXPECT_GT(places[1].right - places[0].left, row) << "the buttons grew to their captions";
+            EXPECT_EQ(windowsMargin, std::min(places[0].left, right)) << "the margin Windows left";
+            EXPECT_NEAR(b.atTheRight ? 11 : places[0].left, right, b.atTheRight ? 0 : 1) << "at the right, or centred";
+        }
+    }
 }

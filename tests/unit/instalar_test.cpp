@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "forms/screen.h"
 #include "gtest/gtest.h"
 #include "installer/frm_instalador.h"
+#include "resources/resource.h"
 #include "runtime/handles.h"
+#include "runtime/resources.h"
 #include "runtime/strings.h"
 #include "tests/support/restart_queue_sandbox.h"
 #include "tests/support/shared_dlls_sandbox.h"
@@ -733,6 +736,73 @@ TEST_F(Instalar, AnErrorAfterBothFilesAreInPlaceStillEndsAsUpdated) {
     EXPECT_EQ(kSuccess, host.messages[0].text);
     EXPECT_EQ(kNewEngine, ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("new lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
+}
+
+// What Windows gives where Wine never refuses: a CryptoAPI error (Wine's base
+// provider lacks SHA-256 as XP SP2's AES provider does), and a proofing
+// folder refused to the run.
+DWORD acquireError = 0;
+BOOL WINAPI Acquire(HCRYPTPROV* provider, LPCWSTR, LPCWSTR, DWORD type, DWORD flags) {
+    if (acquireError == 0 || acquireError == static_cast<DWORD>(NTE_BAD_ALGID)) {
+        return CryptAcquireContextW(provider, nullptr, nullptr, acquireError == 0 ? type : PROV_RSA_FULL, flags);
+    }
+    SetLastError(acquireError);
+    return FALSE;
+}
+bool folderRefused = false;
+UINT WINAPI TempFileName(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) {
+    if (folderRefused) SetLastError(ERROR_ACCESS_DENIED);
+    return folderRefused ? 0 : GetTempFileNameW(folder, prefix, unique, name);
+}
+
+// Each is said as such, in its message, a log line and the last line, ends 1
+// and changes nothing; any other failure, and an administrator refused, as before.
+TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
+    const std::string noSha256 = "este Windows non ten SHA-256 para comprobar a lista";
+    const std::string limited = "sen dereitos de administrador non se pode escribir no cartafol";
+    const struct {
+        HRESULT acquireError;
+        bool folderRefused;
+        bool administrator;
+        int message;  // 0: the failure message
+        std::string own;  // how its log line and last line start; empty: none of its own
+    } runs[] = {
+        {NTE_PROV_TYPE_NOT_DEF, false, true, IDS_NO_SHA256, noSha256},
+        {NTE_BAD_ALGID, false, true, IDS_NO_SHA256, noSha256},
+        {NTE_PROV_DLL_NOT_FOUND, true, false, IDS_NO_SHA256, noSha256},
+        {NTE_BAD_KEYSET, false, true, 0, ""},
+        {0, true, false, IDS_NEEDS_ADMINISTRATOR, limited},
+        {0, true, true, 0, ""},
+    };
+    const std::wstring log = office / L"run.log";
+    ASSERT_TRUE(host::OpenLog(log));
+    shared.Fill({Entry()});
+    const update::AcquireContextFunction acquire = update::SetAcquireContext(Acquire);
+    const update::TempFileNameFunction tempFileName = update::SetTempFileName(TempFileName);
+    for (const auto& run : runs) {
+        SCOPED_TRACE(testing::Message() << std::hex << run.acquireError << (run.folderRefused ? ", refused" : ""));
+        std::tie(acquireError, folderRefused, host.administrator) =
+            std::tuple(static_cast<DWORD>(run.acquireError), run.folderRefused, run.administrator);
+        host.messages.clear();
+        // A list whose engine line is reached: its size matches, its SHA-256 must be computed.
+        DeleteFileW((source / L"QUENDOR.LST").c_str());
+        if (run.acquireError != 0) {
+            WriteFile(source / L"QUENDOR.LST",
+                      std::string(64, '0') + " " + std::to_string(kNewEngine.size()) + " QUENDOR.DLL\n");
+        }
+        const std::size_t before = ReadFile(log).size();
+        EXPECT_EQ(host::kExitFailed, Run());
+        FrmInstalador::Instance().Unload();
+        const std::string lines = ReadFile(log).substr(before);
+        const std::string body = lines.substr(0, lines.rfind("Remata"));  // its own line starts in capitals
+        EXPECT_EQ(run.message != 0 ? runtime::LoadResString(run.message) : kFailure, host.messages.at(0).text);
+        EXPECT_EQ(run.own == noSha256, body.find(noSha256.substr(1)) != std::string::npos) << lines;
+        EXPECT_EQ(run.own == limited, body.find(limited.substr(1)) != std::string::npos) << lines;
+        EXPECT_NE(std::string::npos, lines.find("digo 1: " + (run.own.empty() ? "non foi posible" : run.own)));
+        ExpectUnchanged();
+    }
+    update::SetAcquireContext(acquire);
+    update::SetTempFileName(tempFileName);
 }
 
 // The installed file counts as the new one byte for byte only: held by

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <utility>
 
 #include "gtest/gtest.h"
 #include "host/system_dlls.h"
@@ -29,7 +30,30 @@ BOOL WINAPI RefusingSetDefaultDllDirectories(DWORD flags) {
     return FALSE;
 }
 
+BOOL WINAPI AcceptingSetDefaultDllDirectories(DWORD) { return TRUE; }
+DWORD loadedWith = 0;
+HMODULE WINAPI NotingLoadLibraryEx(LPCWSTR path, HANDLE, DWORD flags) {
+    loadedWith = path == SystemFolder() + L"\\imagehlp.dll" ? flags : 0xFFFFFFFF;
+    return nullptr;
+}
+
 }  // namespace
+
+// What Windows acts on: the flags of a load by full path. Without default
+// directories its imports must come from beside it, not from the program's
+// folder; with them the flag is not allowed.
+TEST(RestrictDllSearch, DllsLoadedByFullPathTakeTheirImportsFromTheSystemFolder) {
+    const std::pair<host::SetDefaultDllDirectoriesFunction, DWORD> systems[] = {
+        {nullptr, LOAD_WITH_ALTERED_SEARCH_PATH},  // XP, Vista, 7 without KB2533623
+        {RefusingSetDefaultDllDirectories, LOAD_WITH_ALTERED_SEARCH_PATH},
+        {AcceptingSetDefaultDllDirectories, 0},
+    };
+    for (const auto& [setDefaultDllDirectories, flags] : systems) {
+        host::RestrictDllSearch(setDefaultDllDirectories);
+        host::LoadFromSystemFolder(L"imagehlp.dll", NotingLoadLibraryEx);
+        EXPECT_EQ(flags, loadedWith);
+    }
+}
 
 // Where the system has no default DLL directories, or refuses them, the DLLs
 // that Windows loads later by name are already in the process, each from the
