@@ -8,6 +8,7 @@
 #include "host/host.h"
 #include "host/log.h"
 #include "runtime/handles.h"
+#include "runtime/strings.h"
 #include "update/file_version.h"
 #include "update/files_in_use.h"
 #include "update/integrity.h"
@@ -128,8 +129,14 @@ std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replac
 std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& replacements,
                                           const std::vector<std::wstring>& destinations) {
     const PlayedQueue played = PlayQueue(destinations);
-    for (const std::wstring& text : played.notUnderstood) {
-        host::Log(L"Texto da cola do reinicio que o programa non entende: " + text);
+    // The first few, as they stand: a value of thousands would drown the log.
+    constexpr std::size_t kNamed = 10;
+    for (std::size_t i = 0; i < played.notUnderstood.size() && i < kNamed; ++i) {
+        host::Log(L"Texto da cola do reinicio que o programa non entende: " + played.notUnderstood[i]);
+    }
+    if (played.notUnderstood.size() > kNamed) {
+        host::Log(L"e " + runtime::NumberText(static_cast<unsigned>(played.notUnderstood.size() - kNamed)) +
+                  L" m\u00E1is que o programa non entende");
     }
     bool others = false;
     for (const WorkAtRestart& work : played.names) {
