@@ -55,6 +55,32 @@ RECT MonitorWorkArea(HWND window) noexcept {
     return monitor.rcWork;
 }
 
+// Where a control of the box stands in the box's client area.
+RECT PlaceIn(HWND box, HWND child) noexcept {
+    RECT place;
+    GetWindowRect(child, &place);
+    MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+
+bool VisibleButton(HWND child) noexcept {
+    wchar_t className[8];
+    // Some systems' boxes hold every kind of button and hide those not asked for.
+    return (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0 && GetClassNameW(child, className, 8) != 0 &&
+           lstrcmpiW(className, L"Button") == 0;
+}
+
+// Vista and later put the row of buttons, from left to right, at the right of
+// a footer; XP and Wine in the middle (Wine of the outer width, so off by up
+// to the borders).
+bool AtTheRight(HWND box, LONG left, LONG right) noexcept {
+    RECT frame;
+    RECT client;
+    GetWindowRect(box, &frame);
+    GetClientRect(box, &client);
+    return left - (client.right - right) > (frame.right - frame.left) - client.right + 1;
+}
+
 // Windows sized the buttons for its own captions, which may be shorter
 // ("Retry" against "Tentar de novo"): every button gets the width of the
 // widest caption and the box grows if the row would not fit. Nothing here
@@ -66,13 +92,9 @@ void FitButtons(HWND box, WorkAreaFunction workArea) noexcept {
     std::size_t count = 0;
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr && count < kMost;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[8];
-        // Some systems' boxes hold every kind of button and hide those not asked for.
-        if (!(GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE)) continue;
-        if (!GetClassNameW(child, className, 8) || lstrcmpiW(className, L"Button") != 0) continue;
+        if (!VisibleButton(child)) continue;
         buttons[count] = child;
-        GetWindowRect(child, &places[count]);
-        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&places[count]), 2);
+        places[count] = PlaceIn(box, child);
         ++count;
     }
     if (count == 0) return;
@@ -93,17 +115,13 @@ void FitButtons(HWND box, WorkAreaFunction workArea) noexcept {
     }
     if (width == places[0].right - places[0].left) return;
 
-    RECT frame;
     RECT client;
-    GetWindowRect(box, &frame);
     GetClientRect(box, &client);
-    // Vista and later put the row at the right of a footer, XP and Wine in
-    // the middle (Wine of the outer width, so off by up to the borders): the
-    // margin Windows left is the smaller side, and a row at the right keeps
-    // its right edge.
+    // The margin Windows left is the smaller side, and a row at the right
+    // keeps its right edge.
     const LONG leftMargin = places[order[0]].left;
     const LONG rightMargin = client.right - places[order[count - 1]].right;
-    const bool atTheRight = leftMargin - rightMargin > (frame.right - frame.left) - client.right + 1;
+    const bool atTheRight = AtTheRight(box, places[order[0]].left, places[order[count - 1]].right);
     const LONG gap = count > 1 ? places[order[1]].left - places[order[0]].right : height / 2;
     const LONG row = static_cast<LONG>(count) * width + static_cast<LONG>(count - 1) * gap;
     client.right += Widen(box, row + 2 * std::min(leftMargin, rightMargin) - client.right, workArea);
@@ -116,8 +134,9 @@ void FitButtons(HWND box, WorkAreaFunction workArea) noexcept {
 
 // Some systems size a box for its message and buttons only, and a short
 // message ("O corrector foi actualizado") then cuts the program's name off in
-// the caption. The box grows to show its whole title, within the screen, and
-// everything in it moves to stay in the middle.
+// the caption. The box grows to show its whole title, within the screen;
+// in a box laid out in the middle everything moves to stay there, and in one
+// with its buttons at the right they stay at the right, the rest where it is.
 void FitTitle(HWND box, WorkAreaFunction workArea) noexcept {
     wchar_t title[128];
     const int length = GetWindowTextW(box, title, 128);
@@ -128,6 +147,15 @@ void FitTitle(HWND box, WorkAreaFunction workArea) noexcept {
     const LONG titleWidth = font ? TextWidth(box, font.Get(), title, length) : 0;
     if (titleWidth == 0) return;
 
+    LONG rowLeft = LONG_MAX;
+    LONG rowRight = LONG_MIN;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!VisibleButton(child)) continue;
+        const RECT place = PlaceIn(box, child);
+        rowLeft = std::min(rowLeft, place.left);
+        rowRight = std::max(rowRight, place.right);
+    }
+    const bool atTheRight = rowLeft < rowRight && AtTheRight(box, rowLeft, rowRight);
     RECT frame;
     RECT client;
     GetWindowRect(box, &frame);
@@ -138,11 +166,9 @@ void FitTitle(HWND box, WorkAreaFunction workArea) noexcept {
     const LONG grow = Widen(box, needed - (frame.right - frame.left), workArea);
     if (grow == 0) return;
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        RECT place;
-        GetWindowRect(child, &place);
-        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&place), 2);
-        SetWindowPos(child, nullptr, place.left + grow / 2, place.top, 0, 0,
-                     SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+        const LONG move = !atTheRight ? grow / 2 : VisibleButton(child) ? grow : 0;
+        const RECT place = PlaceIn(box, child);
+        SetWindowPos(child, nullptr, place.left + move, place.top, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }
 
