@@ -1096,4 +1096,9 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
     ASSERT_NE(lines.end(), refusal);
     EXPECT_TRUE(refusal->ends_with(Utf8(L": " + engine))) << *refusal;
     EXPECT_NE(std::string::npos, second.find(*refusal + "\r\n")) << "in the second run";
+
+    // A power cut's zeros after a run's lines leave the file our log.
+    WriteFile(log, first + std::string(512, '\0'));
+    EXPECT_EQ(0u, RunUnseen(L"/S " + logArgument));
+    EXPECT_NE(std::string::npos, ReadFile(log).find(Utf8(L"  Remata co c\u00F3digo 0"), first.size()));
 }
