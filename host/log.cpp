@@ -21,6 +21,8 @@ std::wstring refusedDefaultLog;
 std::wstring refusedLog;
 // This run created the open log's file.
 bool logCreated = false;
+// The open log is the one /LOG named, not the default one.
+bool logNamed = false;
 // Lines not yet written, while the log may still be refused (LogIsOneOf).
 std::string held;
 bool holding = false;
@@ -170,6 +172,7 @@ std::wstring Open(const std::wstring& full) {
     logFile = std::move(file);
     logPath = full;
     logCreated = created;
+    logNamed = false;
     holding = true;
     return std::wstring();
 }
@@ -217,6 +220,7 @@ bool OpenLog(const std::wstring& path) {
     const std::wstring full = runtime::FullPath(path);
     const std::wstring refused = Open(full);
     if (!refused.empty()) refusedLog = RefusalText(full, refused);
+    logNamed = refused.empty();
     return refused.empty();
 }
 
@@ -342,6 +346,12 @@ std::wstring RunEndText(int exitCode, std::wstring_view meaning) {
 }
 
 void LogRunEnd(int exitCode, std::wstring_view meaning) {
+    // A log named but never checked against the proofing folder may be one
+    // of its files: the lines go to the default log instead.
+    if (holding && logNamed) {
+        RefuseLog(L"a execuci\u00F3n rematou antes de comprobalo cos ficheiros do cartafol de correcci\u00F3n");
+        OpenDefaultLog();
+    }
     Log(RunEndText(exitCode, meaning));
     WriteHeldLog();
 }

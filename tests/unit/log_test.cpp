@@ -71,3 +71,21 @@ TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
     // The last case let its file go.
     EXPECT_FALSE(host::LogIsOpen());
 }
+
+// A run that ends before the named log was checked against the proofing
+// folder writes nothing into it, for it may be one of the files there: its
+// lines and why go to the default log.
+TEST(Log, ARunEndingBeforeTheCheckWritesToTheDefaultLog) {
+    const testing_support::TempFolder folder;
+    const std::wstring named = folder / L"QUENDOR.LEX";
+    WriteFile(named, "lexicon");
+    ASSERT_TRUE(host::OpenLog(named));
+    host::LogRunEnd(1639, L"ended early");
+    EXPECT_EQ("lexicon", ReadFile(named));
+    wchar_t temp[MAX_PATH + 1];
+    const std::wstring temporary(temp, GetTempPathW(MAX_PATH + 1, temp));
+    const std::string lines = ReadFile(temporary + L"actualizador-corrector-galego.log");
+    const std::string path(named.begin(), named.end());  // the test's folder is named in ASCII, with the process id
+    EXPECT_NE(std::string::npos, lines.find("Non se pode usar o ficheiro de rexistro " + path + ": a execuci")) << lines;
+    EXPECT_NE(std::string::npos, lines.find("digo 1639: ended early", lines.find(path))) << "after it, the last line";
+}
