@@ -804,6 +804,8 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         if (run.removed == nullptr) left.insert(L"QUENDOR.DLL");
         std::set<std::wstring> staged = ProofFiles();
         for (const std::wstring& name : left) staged.erase(name);
+        // The lock file stays, empty.
+        if (staged.erase(update::kLockFileName) > 0) { EXPECT_EQ("", ReadFile(Proof(update::kLockFileName))); }
         if (run.exitCode == 3010) {
             // Each new file waits beside its installed one, queued to be moved over it.
             const FILETIME after = LastWriteTime(Proof(L"QUENDOR.DLL"));
@@ -903,7 +905,7 @@ TEST_F(EndToEnd, AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses) {
         if (choice.exitCode == 3010) {
             ExpectQueuedOnce({{L"QUENDOR.DLL", kNewEngine}, {L"QUENDOR.LEX", "new lexicon"}});
         } else {
-            EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), ProofFiles());
+            EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX", update::kLockFileName}), ProofFiles());
         }
     }
 }
@@ -919,7 +921,7 @@ TEST_F(EndToEnd, ANewerInstalledEngineIsLeftAsItIs) {
     EXPECT_EQ(0u, ExitCode());
     EXPECT_EQ(ReadFile(engineV2), ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
-    EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), ProofFiles());
+    EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX", update::kLockFileName}), ProofFiles());
 }
 
 // Also the control for the watcher of the silent runs: here it must see windows.
