@@ -710,11 +710,13 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         // However it is named, the installed engine is never the log.
         {"log onto the installed engine", L"/S \"/LOG=\\\\?\\" + runtime::LCase(Proof(L"QUENDOR.DLL")) + L"\"", nullptr,
          kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
-        // Nor the lexicon, though the run ends before it finds the proofing folder.
+        // Nor the lexicon, though the run ends before it finds the proofing folder; nor the lock file.
         {"log onto the installed lexicon, mistyped", L"/S \"/LOG=" + Proof(L"QUENDOR.LEX") + L"\" /norestrat", nullptr,
          kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"log onto the installed lexicon, help", L"/S /? \"/LOG=" + Proof(L"QUENDOR.LEX") + L"\"", nullptr, kShareAll,
          nullptr, false, false, 0, "old engine", "old lexicon"},
+        {"log onto the lock file", L"/S \"/LOG=" + Proof(update::kLockFileName) + L"\"", nullptr, kShareAll, nullptr,
+         false, false, 1639, "old engine", "old lexicon"},
         {"progress only, log in a missing folder", L"/passive \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll,
          nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"default log's name taken by a folder", L"/S /LOG", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon",

@@ -263,7 +263,7 @@ TEST_F(Instalar, AnInstalledFileInUseIsNamedAndCancellingChangesNothing) {
 // copy, or an earlier version, holds it a run ends 1618 and changes nothing;
 // no other handle on the file stops a run, nor does a folder of its name; a
 // file that lets users in gets the lock file's descriptor, and a range held
-// then is not taken for another copy.
+// then is not taken for another copy. A log named onto the file is refused.
 TEST_F(Instalar, TheLockIsTakenByOneRunAndLetGoWhenItEnds) {
     shared.Fill({Entry()});
     const std::wstring lock = Proof(update::kLockFileName);
@@ -273,22 +273,23 @@ TEST_F(Instalar, TheLockIsTakenByOneRunAndLetGoWhenItEnds) {
         const char* how;
         Left left;
         DWORD attributes, access, sharing;  // the file's; another handle's on it, and what that shares
-        bool rangeHeld;
+        bool rangeHeld, logOntoIt;
         int exitCode;
         const char* logged;
     } cases[] = {
-        {"nothing there", Left::kNothing, FILE_ATTRIBUTE_NORMAL, 0, 0, false, 0, "Bloqueo para substitu"},
+        {"nothing there", Left::kNothing, FILE_ATTRIBUTE_NORMAL, 0, 0, false, false, 0, "Bloqueo para substitu"},
         {"another copy holds the range", Left::kOurs, FILE_ATTRIBUTE_NORMAL, GENERIC_READ,
-         FILE_SHARE_READ | FILE_SHARE_WRITE, true, 1618, "Outra copia do actualizador"},
-        {"an earlier version holds it without sharing", Left::kOurs, FILE_ATTRIBUTE_NORMAL, DELETE, 0, false, 1618,
-         "Outra copia do actualizador"},
+         FILE_SHARE_READ | FILE_SHARE_WRITE, true, false, 1618, "Outra copia do actualizador"},
+        {"an earlier version holds it without sharing", Left::kOurs, FILE_ATTRIBUTE_NORMAL, DELETE, 0, false, false,
+         1618, "Outra copia do actualizador"},
         {"read-only, open elsewhere for its attributes", Left::kOurs, FILE_ATTRIBUTE_READONLY, FILE_READ_ATTRIBUTES, 0,
-         false, 0, "Bloqueo para substitu"},
-        {"open elsewhere for reading", Left::kOurs, FILE_ATTRIBUTE_NORMAL, GENERIC_READ, FILE_SHARE_READ, false, 0,
-         "Bloqueo para substitu"},
+         false, false, 0, "Bloqueo para substitu"},
+        {"open elsewhere for reading", Left::kOurs, FILE_ATTRIBUTE_NORMAL, GENERIC_READ, FILE_SHARE_READ, false, false,
+         0, "Bloqueo para substitu"},
         {"users let in, the range held", Left::kUsersLetIn, FILE_ATTRIBUTE_NORMAL, GENERIC_READ,
-         FILE_SHARE_READ | FILE_SHARE_WRITE, true, 0, "aos administradores: "},
-        {"a folder of its name", Left::kFolder, FILE_ATTRIBUTE_NORMAL, 0, 0, false, 0, "Segue sen bloqueo"},
+         FILE_SHARE_READ | FILE_SHARE_WRITE, true, false, 0, "aos administradores: "},
+        {"a folder of its name", Left::kFolder, FILE_ATTRIBUTE_NORMAL, 0, 0, false, false, 0, "Segue sen bloqueo"},
+        {"the log named onto it", Left::kNothing, FILE_ATTRIBUTE_NORMAL, 0, 0, false, true, 1639, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
@@ -304,7 +305,7 @@ TEST_F(Instalar, TheLockIsTakenByOneRunAndLetGoWhenItEnds) {
         OVERLAPPED start{};
         ASSERT_EQ(c.access != 0,
                   other && (!c.rangeHeld || LockFileEx(other.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &start)));
-        ASSERT_TRUE(host::OpenLog(log));
+        ASSERT_TRUE(host::OpenLog(c.logOntoIt ? lock : log));
         const std::size_t before = ReadFile(log).size();
         EXPECT_EQ(c.exitCode, Run());
         FrmInstalador::Instance().Unload();
