@@ -21,6 +21,8 @@ std::wstring refusedDefaultLog;
 std::wstring refusedLog;
 // This run created the open log's file.
 bool logCreated = false;
+// The open log is the one /LOG named, not the default one.
+bool logNamed = false;
 // Lines not yet written, while the log may still be refused (LogIsOneOf).
 std::string held;
 bool holding = false;
@@ -102,6 +104,25 @@ std::wstring RefusalText(const std::wstring& path, std::wstring_view reason) {
            L"; non se escribiu nel";
 }
 
+// Our own log: our byte-order mark, then the prefix of a line (LinePrefix).
+// Whatever follows is still ours to append to: a power cut's zeros, a line
+// another program appended in UTF-16.
+bool StartsAsOurLog(std::string_view bytes) {
+    constexpr std::string_view kShape = "\xEF\xBB\xBF" "0000-00-00 00:00:00.000+00:00 [";
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (bytes.size() < kShape.size()) return false;
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        const bool fits = kShape[i] == '0'   ? digit(bytes[i])
+                          : kShape[i] == '+' ? bytes[i] == '+' || bytes[i] == '-'
+                                             : bytes[i] == kShape[i];
+        if (!fits) return false;
+    }
+    // The process id, then the two spaces before the text.
+    std::size_t end = kShape.size();
+    while (end < bytes.size() && digit(bytes[end])) ++end;
+    return end > kShape.size() && bytes.substr(end).starts_with("]  ");
+}
+
 // What the start of a file shows of it: a program or data is plainly no
 // text log, and nothing may be appended to it. Empty when it may be one.
 std::wstring NoLogReason(HANDLE file) {
@@ -109,6 +130,7 @@ std::wstring NoLogReason(HANDLE file) {
     DWORD read = 0;
     if (!ReadFile(file, start, sizeof start, &read, nullptr)) return std::wstring();
     const std::string_view bytes(start, read);
+    if (StartsAsOurLog(bytes)) return std::wstring();
     if (bytes.starts_with("MZ")) return L"non \u00E9 un rexistro de texto: comeza por \"MZ\", coma un programa";
     if (bytes.find('\0') != std::string_view::npos) {
         return L"non \u00E9 un rexistro de texto: ten un car\u00E1cter nulo nos primeiros 4 KB";
@@ -150,6 +172,7 @@ std::wstring Open(const std::wstring& full) {
     logFile = std::move(file);
     logPath = full;
     logCreated = created;
+    logNamed = false;
     holding = true;
     return std::wstring();
 }
@@ -197,6 +220,7 @@ bool OpenLog(const std::wstring& path) {
     const std::wstring full = runtime::FullPath(path);
     const std::wstring refused = Open(full);
     if (!refused.empty()) refusedLog = RefusalText(full, refused);
+    logNamed = refused.empty();
     return refused.empty();
 }
 
@@ -322,6 +346,12 @@ std::wstring RunEndText(int exitCode, std::wstring_view meaning) {
 }
 
 void LogRunEnd(int exitCode, std::wstring_view meaning) {
+    // A log named but never checked against the proofing folder may be one
+    // of its files: the lines go to the default log instead.
+    if (holding && logNamed) {
+        RefuseLog(L"a execuci\u00F3n rematou antes de comprobalo cos ficheiros do cartafol de correcci\u00F3n");
+        OpenDefaultLog();
+    }
     Log(RunEndText(exitCode, meaning));
     WriteHeldLog();
 }

@@ -69,7 +69,9 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
 void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder);
 // The last line: the exit code and what it tells (ExitCodeMeaning), or the
 // meaning given, for a run whose code says less than what it did. What is
-// still held is written out with it. The text serves the run's event too.
+// still held is written out with it: into a log /LOG named only once it has
+// passed LogIsOneOf (WriteHeldLog); a run that ends before refuses it
+// (RefuseLog) and writes to the default log. The text serves the run's event too.
 void LogRunEnd(int exitCode, std::wstring_view meaning);
 std::wstring RunEndText(int exitCode, std::wstring_view meaning);
 // Membership of the Administrators group that counts in the token: on

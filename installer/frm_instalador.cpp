@@ -55,11 +55,13 @@ constexpr Desenlace DesenlaceDe(update::Outcome actualizacion) noexcept {
     }
 }
 
-// The files of the pair in the proofing folder and the copies staged beside
-// them, this run's or an earlier one's still queued (the QND files that the
-// restart queue takes for the updater's): none of them may be the log.
+// The files of the pair in the proofing folder, the lock file and the copies
+// staged beside them, this run's or an earlier one's still queued (the QND
+// files that the restart queue takes for the updater's): none of them may be
+// the log.
 std::vector<std::wstring> FicheirosDoCartafol(const std::wstring& carpeta) {
-    std::vector<std::wstring> ficheiros = {carpeta + kEngineFile, carpeta + kLexiconFile};
+    std::vector<std::wstring> ficheiros = {carpeta + kEngineFile, carpeta + kLexiconFile,
+                                           carpeta + L"\\" + update::kLockFileName};
     WIN32_FIND_DATAW atopado;
     const runtime::FindHandle busca(FindFirstFileW((carpeta + L"\\QND*").c_str(), &atopado));
     for (bool mais = static_cast<bool>(busca); mais; mais = FindNextFileW(busca.Get(), &atopado) != FALSE) {

@@ -14,21 +14,38 @@ namespace update {
 // Beside the pair. Not QND…, which names the updater's staged copies.
 inline constexpr wchar_t kLockFileName[] = L"actualizador-corrector-galego.lock";
 
-// A file held open without sharing, which Windows deletes when its handle
-// goes: a copy that crashed or was killed leaves nothing that blocks.
+// A byte range of a file that stays in the proofing folder, locked through
+// a handle that shares reading and writing: Windows lets go of the range of
+// a copy that crashed or was killed, and no other handle on the file (a
+// user's, a virus scanner's) keeps the next run from locking it. Only
+// SYSTEM and administrators may open the file, so that no other user can
+// lock the range first.
 class ReplacementLock {
 public:
     // Takes the lock in folder, trying for about a second while another
-    // handle has it. A lock that cannot be had for any other reason (a stale
-    // file that may not be deleted, read-only media) is logged and gone
-    // without: it never stops an update.
+    // handle has the range. A lock that cannot be had for any other reason
+    // (a folder of its name, read-only media) is logged and gone without: it
+    // never stops an update.
     explicit ReplacementLock(const std::wstring& folder);
+    ReplacementLock(const ReplacementLock&) = delete;
+    ReplacementLock& operator=(const ReplacementLock&) = delete;
+    ~ReplacementLock();
     // Another copy holds it: this one must change nothing.
     bool HeldByAnotherCopy() const noexcept { return heldByAnotherCopy_; }
 
 private:
+    // Open only while the range is locked.
     runtime::FileHandle file_;
     bool heldByAnotherCopy_ = false;
 };
+
+// The descriptor the lock file is made with: protected from what the folder
+// passes on, and only SYSTEM, Administrators and Power Users may open it.
+// Empty when Windows cannot make it.
+runtime::LocalMemory LockFileDescriptor();
+// Whether a file's descriptor lets no one but SYSTEM, Administrators, Power
+// Users and the file's owner (who may change it anyway) open it; false
+// without a DACL, which lets everyone in.
+bool LetsInOnlyAdministrators(PSECURITY_DESCRIPTOR descriptor);
 
 }  // namespace update

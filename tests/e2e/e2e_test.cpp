@@ -710,6 +710,13 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         // However it is named, the installed engine is never the log.
         {"log onto the installed engine", L"/S \"/LOG=\\\\?\\" + runtime::LCase(Proof(L"QUENDOR.DLL")) + L"\"", nullptr,
          kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
+        // Nor the lexicon, though the run ends before it finds the proofing folder; nor the lock file.
+        {"log onto the installed lexicon, mistyped", L"/S \"/LOG=" + Proof(L"QUENDOR.LEX") + L"\" /norestrat", nullptr,
+         kShareAll, nullptr, false, false, 1639, "old engine", "old lexicon"},
+        {"log onto the installed lexicon, help", L"/S /? \"/LOG=" + Proof(L"QUENDOR.LEX") + L"\"", nullptr, kShareAll,
+         nullptr, false, false, 0, "old engine", "old lexicon"},
+        {"log onto the lock file", L"/S \"/LOG=" + Proof(update::kLockFileName) + L"\"", nullptr, kShareAll, nullptr,
+         false, false, 1639, "old engine", "old lexicon"},
         {"progress only, log in a missing folder", L"/passive \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll,
          nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"default log's name taken by a folder", L"/S /LOG", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon",
@@ -799,6 +806,8 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         if (run.removed == nullptr) left.insert(L"QUENDOR.DLL");
         std::set<std::wstring> staged = ProofFiles();
         for (const std::wstring& name : left) staged.erase(name);
+        // The lock file stays, empty.
+        if (staged.erase(update::kLockFileName) > 0) { EXPECT_EQ("", ReadFile(Proof(update::kLockFileName))); }
         if (run.exitCode == 3010) {
             // Each new file waits beside its installed one, queued to be moved over it.
             const FILETIME after = LastWriteTime(Proof(L"QUENDOR.DLL"));
@@ -898,7 +907,7 @@ TEST_F(EndToEnd, AWordProcessorHoldingTheSpellerIsNamedAndThePersonChooses) {
         if (choice.exitCode == 3010) {
             ExpectQueuedOnce({{L"QUENDOR.DLL", kNewEngine}, {L"QUENDOR.LEX", "new lexicon"}});
         } else {
-            EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), ProofFiles());
+            EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX", update::kLockFileName}), ProofFiles());
         }
     }
 }
@@ -914,7 +923,7 @@ TEST_F(EndToEnd, ANewerInstalledEngineIsLeftAsItIs) {
     EXPECT_EQ(0u, ExitCode());
     EXPECT_EQ(ReadFile(engineV2), ReadFile(Proof(L"QUENDOR.DLL")));
     EXPECT_EQ("old lexicon", ReadFile(Proof(L"QUENDOR.LEX")));
-    EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), ProofFiles());
+    EXPECT_EQ((std::set<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX", update::kLockFileName}), ProofFiles());
 }
 
 // Also the control for the watcher of the silent runs: here it must see windows.
@@ -1096,4 +1105,9 @@ TEST_F(EndToEnd, LogOfUnattendedRunsIsAppendedInUtf8WithATimeOnEveryLine) {
     ASSERT_NE(lines.end(), refusal);
     EXPECT_TRUE(refusal->ends_with(Utf8(L": " + engine))) << *refusal;
     EXPECT_NE(std::string::npos, second.find(*refusal + "\r\n")) << "in the second run";
+
+    // A power cut's zeros after a run's lines leave the file our log.
+    WriteFile(log, first + std::string(512, '\0'));
+    EXPECT_EQ(0u, RunUnseen(L"/S " + logArgument));
+    EXPECT_NE(std::string::npos, ReadFile(log).find(Utf8(L"  Remata co c\u00F3digo 0"), first.size()));
 }

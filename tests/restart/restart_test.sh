@@ -112,7 +112,8 @@ restart() {
 restart
 check "after the restart the engine is the new one" cmp -s "$downloads/QUENDOR.DLL" "$proof/QUENDOR.DLL"
 check "and the lexicon too" cmp -s "$downloads/QUENDOR.LEX" "$proof/QUENDOR.LEX"
-check "nothing else is left in the proofing folder" test "$(ls -A "$proof" | tr '\n' ' ')" = "QUENDOR.DLL QUENDOR.LEX "
+check "nothing else is left in the proofing folder but the empty lock file" \
+  test "$(ls -A "$proof" | tr '\n' ' ')" = "QUENDOR.DLL QUENDOR.LEX actualizador-corrector-galego.lock " -a ! -s "$proof/actualizador-corrector-galego.lock"
 check "the queue is empty" test -z "$(queue)"
 
 # Another program's work queued on the files' names, with nothing holding

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "forms/screen.h"
 #include "gtest/gtest.h"
+#include "host/log.h"
 #include "installer/frm_instalador.h"
 #include "resources/resource.h"
 #include "runtime/handles.h"
@@ -117,7 +119,10 @@ protected:
         ExpectNoStrayFiles();
     }
     void ExpectNoStrayFiles() {
-        EXPECT_EQ((std::vector<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), FilesIn(ProofFolder()));
+        std::vector<std::wstring> names = FilesIn(ProofFolder());
+        // The lock file stays, empty.
+        if (std::erase(names, update::kLockFileName) > 0) { EXPECT_EQ("", ReadFile(Proof(update::kLockFileName))); }
+        EXPECT_EQ((std::vector<std::wstring>{L"QUENDOR.DLL", L"QUENDOR.LEX"}), names);
     }
     // The failure message over the visible window; the exit code tells the cause.
     void ExpectOneFailureWithWindowVisible(int exitCode, int expectedCode = host::kExitFailed) {
@@ -257,26 +262,90 @@ TEST_F(Instalar, AnInstalledFileInUseIsNamedAndCancellingChangesNothing) {
     }
 }
 
-// The lock is one run's. While another copy holds it a run ends 1618 and
-// changes nothing; the next run takes over the file that copy left and lets
-// it go when it ends; a lock that cannot be had for another reason (a folder
-// of its name) stops nothing.
+// The lock is one run's: a byte range of a file that stays. While another
+// copy, or an earlier version, holds it a run ends 1618 and changes nothing;
+// no other handle on the file stops a run, nor does a folder of its name; a
+// file that lets users in gets the lock file's descriptor, and a range held
+// then is not taken for another copy. A log named onto the file is refused.
 TEST_F(Instalar, TheLockIsTakenByOneRunAndLetGoWhenItEnds) {
     shared.Fill({Entry()});
     const std::wstring lock = Proof(update::kLockFileName);
-    {
-        const runtime::FileHandle otherCopy(CreateFileW(lock.c_str(), GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr));
-        EXPECT_EQ(host::kExitAlreadyRunning, Run());
+    const std::wstring log = source / L"lock.log";
+    enum class Left { kNothing, kOurs, kUsersLetIn, kFolder };
+    const struct {
+        const char* how;
+        Left left;
+        DWORD attributes, access, sharing;  // the file's; another handle's on it, and what that shares
+        bool rangeHeld, logOntoIt;
+        int exitCode;
+        const char* logged;
+    } cases[] = {
+        {"nothing there", Left::kNothing, FILE_ATTRIBUTE_NORMAL, 0, 0, false, false, 0, "Bloqueo para substitu"},
+        {"another copy holds the range", Left::kOurs, FILE_ATTRIBUTE_NORMAL, GENERIC_READ,
+         FILE_SHARE_READ | FILE_SHARE_WRITE, true, false, 1618, "Outra copia do actualizador"},
+        {"an earlier version holds it without sharing", Left::kOurs, FILE_ATTRIBUTE_NORMAL, DELETE, 0, false, false,
+         1618, "Outra copia do actualizador"},
+        {"read-only, open elsewhere for its attributes", Left::kOurs, FILE_ATTRIBUTE_READONLY, FILE_READ_ATTRIBUTES, 0,
+         false, false, 0, "Bloqueo para substitu"},
+        {"open elsewhere for reading", Left::kOurs, FILE_ATTRIBUTE_NORMAL, GENERIC_READ, FILE_SHARE_READ, false, false,
+         0, "Bloqueo para substitu"},
+        {"users let in, the range held", Left::kUsersLetIn, FILE_ATTRIBUTE_NORMAL, GENERIC_READ,
+         FILE_SHARE_READ | FILE_SHARE_WRITE, true, false, 0, "aos administradores: "},
+        {"a folder of its name", Left::kFolder, FILE_ATTRIBUTE_NORMAL, 0, 0, false, false, 0, "Segue sen bloqueo"},
+        {"the log named onto it", Left::kNothing, FILE_ATTRIBUTE_NORMAL, 0, 0, false, true, 1639, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
+        if (c.left == Left::kOurs) update::ReplacementLock{ProofFolder()};
+        if (c.left == Left::kUsersLetIn) WriteFile(lock, "");
+        if (c.left == Left::kFolder) CreateDirectoryW(lock.c_str(), nullptr);
+        SetFileAttributesW(lock.c_str(), c.attributes);
+        runtime::FileHandle other(
+            c.access == 0 ? INVALID_HANDLE_VALUE
+                          : CreateFileW(lock.c_str(), c.access, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+        OVERLAPPED start{};
+        ASSERT_EQ(c.access != 0,
+                  other && (!c.rangeHeld || LockFileEx(other.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &start)));
+        ASSERT_TRUE(host::OpenLog(c.logOntoIt ? lock : log));
+        const std::size_t before = ReadFile(log).size();
+        EXPECT_EQ(c.exitCode, Run());
+        FrmInstalador::Instance().Unload();
+        other.Reset();
+        EXPECT_EQ(c.exitCode == 0 ? kNewEngine : "old engine", ReadFile(Proof(L"QUENDOR.DLL")));
+        if (c.exitCode == host::kExitAlreadyRunning) {
+            EXPECT_EQ(L"O actualizador do corrector xa se est\u00E1 a executar.",
+                      host.messages.at(host.messages.size() - 1).text);
+        }
+        EXPECT_EQ(std::string::npos, ReadFile(lock).find("Remata co c")) << "no log lines in the lock file";
+        EXPECT_NE(std::string::npos, ReadFile(log).find(c.logged, before)) << ReadFile(log).substr(before);
+        RemoveDirectoryW(lock.c_str());
+        SetFileAttributesW(lock.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(lock.c_str());
     }
-    EXPECT_EQ(L"O actualizador do corrector xa se est\u00E1 a executar.", host.messages.at(0).text);
-    EXPECT_EQ("old engine", ReadFile(Proof(L"QUENDOR.DLL")));
-    FrmInstalador::Instance().Unload();
-    EXPECT_EQ(host::kExitUpdated, Run());
-    ExpectNoStrayFiles();
-    FrmInstalador::Instance().Unload();
-    ASSERT_TRUE(CreateDirectoryW(lock.c_str(), nullptr));
-    EXPECT_EQ(host::kExitUpdated, Run());
-    EXPECT_TRUE(RemoveDirectoryW(lock.c_str()));
+}
+
+// What Windows would act on, which Wine does not enforce: the lock file is
+// made with a descriptor that takes nothing from the folder and lets only
+// the system and administrators in; one that lets anyone else in is replaced.
+TEST(ReplacementLock, OnlyAdministratorsMayOpenTheLockFile) {
+    const runtime::LocalMemory made = update::LockFileDescriptor();
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(made && GetSecurityDescriptorControl(made.Get(), &control, &revision));
+    EXPECT_NE(0, control & SE_DACL_PROTECTED) << "nothing passed on from the folder";
+    EXPECT_TRUE(update::LetsInOnlyAdministrators(made.Get()));
+    for (const auto& [text, onlyAdministrators] :
+         {std::pair{L"O:S-1-5-21-1-2-3-1000D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-1-2-3-1000)", true},  // its owner's, as Wine shows it
+          std::pair{L"O:BAD:AI(A;;FA;;;BA)(A;ID;0x1200a9;;;BU)", false},  // Users may read, from the folder
+          std::pair{L"O:BA", false}}) {                                   // no DACL: everyone
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr));
+        const runtime::LocalMemory owned(descriptor);
+        EXPECT_EQ(onlyAdministrators, update::LetsInOnlyAdministrators(descriptor))
+            << testing::PrintToString(std::wstring(text));
+    }
 }
 
 // The lexicon's move is refused, so the engine must be put back; a virus
@@ -496,7 +565,7 @@ TEST_F(Instalar, ANewerUpdateInPlaceTakesAnEarlierQueuedOneOut) {
     host::SetRunMode(host::RunMode::kSilent);
     QueueWhileTheLexiconIsHeld();
     EXPECT_EQ(4u, queue.Queued().size()) << "two renames queued";
-    EXPECT_EQ(4u, FilesIn(ProofFolder()).size()) << "their two copies beside the files";
+    EXPECT_EQ(5u, FilesIn(ProofFolder()).size()) << "their two copies beside the files, and the lock file";
     WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
     EXPECT_EQ(host::kExitUpdated, Run());
     host::SetRunMode(host::RunMode::kInteractive);

@@ -24,10 +24,13 @@ TEST(Log, AWriteThatFailsClosesTheLog) {
 TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
     const testing_support::TempFolder folder;
     const std::wstring log = folder / L"a.log";
+    const std::wstring ours = folder / L"ours.log";
+    const std::wstring ours16 = folder / L"ours16.log";
     const std::wstring pair = folder / L"QUENDOR.LEX";  // one of the files the log must never be
     wchar_t shortName[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameW(folder.Path().c_str(), shortName, MAX_PATH));
     constexpr char kMissing[] = "<missing>";  // what ReadFile tells of no file
+    const std::string kOurLine = "\xEF\xBB\xBF" "2026-12-07 15:23:08.110-01:00 [1234]  a line\r\n";
     const struct {
         const char* how;
         std::wstring file;
@@ -37,6 +40,10 @@ TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
     } cases[] = {
         {"a program", log, std::string("MZ\x90\0\3\0", 6), log, true},
         {"a NUL in the first 4 KB", log, std::string(4095, 'x') + '\0', log, true},
+        {"our mark without our line before a NUL", log, std::string("\xEF\xBB\xBF" "2026-12-07 [1]  x\0", 21), log, true},
+        // Our own log, whatever followed our lines: a power cut's zeros, a line appended in UTF-16.
+        {"our log with a zero-filled tail", ours, kOurLine + std::string(512, '\0'), ours, false},
+        {"our log with a UTF-16 line", ours16, kOurLine + std::string("\xFF\xFEl\0i\0", 6), ours16, false},
         {"an administrator's text log without our mark", log, "echo >>\r\n", log, false},
         {"one of the files, in other case", pair, "lexicon", runtime::LCase(pair), true},
         {"one of the files, by its short name", pair, "lexicon", shortName + std::wstring(L"\\QUENDOR.LEX"), true},
@@ -63,4 +70,22 @@ TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
     }
     // The last case let its file go.
     EXPECT_FALSE(host::LogIsOpen());
+}
+
+// A run that ends before the named log was checked against the proofing
+// folder writes nothing into it, for it may be one of the files there: its
+// lines and why go to the default log.
+TEST(Log, ARunEndingBeforeTheCheckWritesToTheDefaultLog) {
+    const testing_support::TempFolder folder;
+    const std::wstring named = folder / L"QUENDOR.LEX";
+    WriteFile(named, "lexicon");
+    ASSERT_TRUE(host::OpenLog(named));
+    host::LogRunEnd(1639, L"ended early");
+    EXPECT_EQ("lexicon", ReadFile(named));
+    wchar_t temp[MAX_PATH + 1];
+    const std::wstring temporary(temp, GetTempPathW(MAX_PATH + 1, temp));
+    const std::string lines = ReadFile(temporary + L"actualizador-corrector-galego.log");
+    const std::string path(named.begin(), named.end());  // the test's folder is named in ASCII, with the process id
+    EXPECT_NE(std::string::npos, lines.find("Non se pode usar o ficheiro de rexistro " + path + ": a execuci")) << lines;
+    EXPECT_NE(std::string::npos, lines.find("digo 1639: ended early", lines.find(path))) << "after it, the last line";
 }

@@ -99,7 +99,8 @@ check "its log names the proofing folder under \"Program Files (x86)\"" \
 
 check "the engine under \"Program Files (x86)\" is the new one" cmp -s "$downloads/QUENDOR.DLL" "$proof32/QUENDOR.DLL"
 check "the lexicon under \"Program Files (x86)\" is the new one" cmp -s "$downloads/QUENDOR.LEX" "$proof32/QUENDOR.LEX"
-check "that folder holds nothing else" test "$(ls -A "$proof32" | tr '\n' ' ')" = "QUENDOR.DLL QUENDOR.LEX "
+check "that folder holds nothing else but the empty lock file" \
+  test "$(ls -A "$proof32" | tr '\n' ' ')" = "QUENDOR.DLL QUENDOR.LEX actualizador-corrector-galego.lock " -a ! -s "$proof32/actualizador-corrector-galego.lock"
 check "the 64-bit view's folder is untouched" \
   test "$(cd "$proof64" && ls -l --time-style=full-iso && sha256sum -- *)" = "$state64_before"
 check "the program and the new files beside it are untouched" \
