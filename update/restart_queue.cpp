@@ -3,11 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "host/log.h"
 #include "runtime/handles.h"
@@ -82,14 +81,14 @@ Value ReadValue(const wchar_t* name) {
     const runtime::RegistryKey key(opened);
     DWORD type = 0;
     DWORD size = 0;
-    std::vector<BYTE> bytes;
     LONG result = ERROR_MORE_DATA;
     // Another installer may add to it between the calls.
     for (int attempt = 0; result == ERROR_MORE_DATA && attempt < 5; ++attempt) {
         result = RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &size);
         if (result != ERROR_SUCCESS) break;
-        bytes.resize(size);
-        result = RegQueryValueExW(key.Get(), name, nullptr, &type, bytes.data(), &size);
+        value.text.resize(size / sizeof(wchar_t) + 1);
+        size = static_cast<DWORD>(value.text.size() * sizeof(wchar_t));
+        result = RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value.text.data()), &size);
     }
     if (result == ERROR_FILE_NOT_FOUND) return value;
     value.present = true;
@@ -97,9 +96,7 @@ Value ReadValue(const wchar_t* name) {
         value.flaw = L"non se puido ler";
         return value;
     }
-    bytes.resize(size);
-    value.text.resize(bytes.size() / sizeof(wchar_t));
-    std::memcpy(value.text.data(), bytes.data(), value.text.size() * sizeof(wchar_t));
+    value.text.resize(size / sizeof(wchar_t));
     std::size_t start = 0;
     for (std::size_t at = value.text.find(L'\0'); at != std::wstring::npos; at = value.text.find(L'\0', start)) {
         value.strings.push_back({start, at - start, at + 1});
@@ -108,7 +105,7 @@ Value ReadValue(const wchar_t* name) {
     if (start < value.text.size()) {
         value.strings.push_back({start, value.text.size() - start, value.text.size()});
     }
-    value.flaw = FlawOf(type, bytes.size(), value.strings);
+    value.flaw = FlawOf(type, size, value.strings);
     return value;
 }
 
@@ -282,14 +279,18 @@ private:
         return runtime::ComparablePath(LongPath(theirs)) == runtime::ComparablePath(LongPath(mine));
     }
 
-    const std::optional<FolderIdentity>& Identity(const std::wstring& folder) {
+    std::optional<FolderIdentity> Identity(const std::wstring& folder) {
         const std::wstring key = runtime::LCase(folder);
-        const auto found = identities_.find(key);
-        return found != identities_.end() ? found->second : identities_.emplace(key, IdentityOf(folder)).first->second;
+        for (const auto& [known, identity] : identities_) {
+            if (known == key) return identity;
+        }
+        identities_.emplace_back(key, IdentityOf(folder));
+        return identities_.back().second;
     }
 
     std::vector<Name> names_;
-    std::map<std::wstring, std::optional<FolderIdentity>> identities_;
+    // Few: the folders of the entries that could name the files.
+    std::vector<std::pair<std::wstring, std::optional<FolderIdentity>>> identities_;
 };
 
 struct Queue {
@@ -306,11 +307,10 @@ void Did(WorkAtRestart& work, WorkAtRestart::Last last, const std::wstring& sour
 }
 
 PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinations) {
-    PlayedQueue played;
-    played.names.resize(destinations.size());
-    std::vector<bool> present;
-    for (const std::wstring& destination : destinations) {
-        present.push_back(GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES);
+    PlayedQueue played{std::vector<WorkAtRestart>(destinations.size()), {}};
+    std::vector<bool> present(destinations.size());
+    for (std::size_t i = 0; i < destinations.size(); ++i) {
+        present[i] = GetFileAttributesW(destinations[i].c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     OurNames ours(destinations);
     std::size_t order = 0;
@@ -351,17 +351,19 @@ PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinatio
 }
 
 // Takes out of both values each rename onto one of destinations from a copy
-// of ours that taken says is to go, and deletes the copy. A whole value loses
+// of ours that is among listed, or, when listedGo is false, is not, and
+// deletes the copy. A whole value loses
 // those pairs' bytes and nothing else, written only while it holds the bytes
 // it was read with; any other is left as it is, but our copies named in it
 // are deleted all the same, so that their renames fail.
 void TakeOut(const std::vector<std::wstring>& destinations,
-             const std::function<bool(const std::wstring& copy)>& taken) {
+             const std::vector<std::wstring>& listed, bool listedGo) {
     const std::vector<std::wstring> wanted = Comparable(destinations);
+    const std::vector<std::wstring> list = Comparable(listed);
     const auto ours = [&](const QueuedPath& copy) {
         return copy.understood &&
                std::ranges::any_of(destinations, [&](const std::wstring& to) { return OwnCopyBeside(copy.path, to); }) &&
-               taken(copy.path);
+               Contains(list, copy.path) == listedGo;
     };
     for (const wchar_t* name : kValues) {
         std::vector<std::wstring> copies;
@@ -376,24 +378,20 @@ void TakeOut(const std::vector<std::wstring>& destinations,
                 }
                 break;
             }
-            std::vector<std::size_t> cut;
+            std::wstring kept;
+            std::size_t from = 0;  // what is kept after the last pair cut
             std::vector<std::wstring> removed;
             for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2) {
                 const Entry entry = ReadEntry(value, i);
                 if (entry.deletes || !ours(entry.from) || !entry.to.understood || !Contains(wanted, entry.to.path)) {
                     continue;
                 }
-                cut.push_back(i);
+                kept.append(value.text, from, value.strings[i].begin - from);
+                from = value.strings[i + 1].end;
                 copies.push_back(entry.from.path);
                 removed.push_back(entry.from.path + L" sobre " + entry.to.path);
             }
             if (copies.empty()) break;
-            std::wstring kept;
-            std::size_t from = 0;
-            for (const std::size_t pair : cut) {
-                kept.append(value.text, from, value.strings[pair].begin - from);
-                from = value.strings[pair + 1].end;
-            }
             kept.append(value.text, from);
             QueueCallsInUse().beforeWrite(name);
             // Windows has no compare-and-set for a value: read it again just
@@ -478,10 +476,7 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
                       L"%SystemRoot%\\PFRO.log)");
         }
     }
-    const std::vector<std::wstring> queued = Comparable(copies);
-    const auto takeOursOut = [&] {
-        TakeOut(destinations, [&](const std::wstring& copy) { return Contains(queued, copy); });
-    };
+    const auto takeOursOut = [&] { TakeOut(destinations, copies, true); };
     for (std::size_t i = 0; i < copies.size(); ++i) {
         if (!QueueCallsInUse().queue(copies[i], destinations[i])) {
             host::LogSystemError(L"P\u00F3r na cola do reinicio " + copies[i] + L" sobre", GetLastError(),
@@ -501,8 +496,7 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
 }
 
 void Unqueue(const std::vector<std::wstring>& destinations, const std::vector<std::wstring>& kept) {
-    const std::vector<std::wstring> keep = Comparable(kept);
-    TakeOut(destinations, [&](const std::wstring& copy) { return !Contains(keep, copy); });
+    TakeOut(destinations, kept, false);
 }
 
 

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,9 +71,9 @@ void Unqueue(const std::vector<std::wstring>& destinations, const std::vector<st
 // Windows versions and other programs do there.
 struct QueueCalls {
     // Queues one rename for the restart (MoveFileExW, delayed, replacing).
-    std::function<bool(const std::wstring& from, const std::wstring& to)> queue;
+    bool (*queue)(const std::wstring& from, const std::wstring& to);
     // Between reading a value to take renames out of it and writing it back.
-    std::function<void(const wchar_t* value)> beforeWrite;
+    void (*beforeWrite)(const wchar_t* value);
 };
 // The calls in use, which a test replaces and puts back.
 QueueCalls& QueueCallsInUse();

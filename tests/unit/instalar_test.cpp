@@ -752,8 +752,8 @@ TEST_F(Instalar, RenamesQueuedWithTheMarkOfTodaysWindowsReadBack) {
     using testing_support::RestartQueueSandbox;
     RestartQueueSandbox queue;
     shared.Fill({Entry()});
-    std::vector<std::wstring> written;
-    update::QueueCallsInUse().queue = [&](const std::wstring& from, const std::wstring& to) {
+    static std::vector<std::wstring> written;
+    update::QueueCallsInUse().queue = [](const std::wstring& from, const std::wstring& to) {
         written.insert(written.end(), {L"*1\\??\\" + from, L"*1!\\??\\" + to});
         std::vector<std::wstring> strings = written;
         strings.push_back(L"");
@@ -774,18 +774,22 @@ TEST_F(Instalar, TakingOursOutNeverWritesAwayWhatAnotherProgramAppends) {
     using testing_support::RestartQueueSandbox;
     const auto bytes = RestartQueueSandbox::Bytes;
     const std::vector<std::wstring> ours = {L"*1\\??\\" + Proof(L"QND1.tmp"), L"*1!\\??\\" + Proof(L"QUENDOR.DLL")};
-    const std::vector<std::wstring> theirs = {L"*1\\??\\C:\\Other\\a.tmp", L"*1!\\??\\C:\\Other\\a.dll"};
-    for (const int appends : {1, 100}) {
+    static const std::vector<std::wstring> theirs = {L"*1\\??\\C:\\Other\\a.tmp", L"*1!\\??\\C:\\Other\\a.dll"};
+    static int appends;
+    static int appended;
+    for (const int times : {1, 100}) {
+        appends = times;
         SCOPED_TRACE(appends);
         RestartQueueSandbox queue;
         RestartQueueSandbox::SetValue(testing_support::kPendingRenames2, std::nullopt);
         RestartQueueSandbox::SetValue(testing_support::kPendingRenames, bytes({ours[0], ours[1], L""}));
         WriteFile(Proof(L"QND1.tmp"), "stale copy");
-        int appended = 0;
-        update::QueueCallsInUse().beforeWrite = [&](const wchar_t* name) {
+        appended = 0;
+        update::QueueCallsInUse().beforeWrite = [](const wchar_t* name) {
             if (appended++ == appends) return;
             const std::string value = RestartQueueSandbox::Value(name).value_or(std::string(2, 0));
-            RestartQueueSandbox::SetValue(name, value.substr(0, value.size() - 2) + bytes({theirs[0], theirs[1], L""}));
+            RestartQueueSandbox::SetValue(name, value.substr(0, value.size() - 2) +
+                                                    RestartQueueSandbox::Bytes({theirs[0], theirs[1], L""}));
         };
         update::Unqueue({Proof(L"QUENDOR.DLL"), Proof(L"QUENDOR.LEX")});
         const std::vector<std::wstring> after = queue.Queued();
