@@ -15,6 +15,8 @@ enum ErrorNumber : int {
     kFileNotFound = 53,
     kPermissionDenied = 70,
     kPathFileAccessError = 75,
+    // A window or control that Windows would not make: it cannot be loaded.
+    kWindowNotCreated = 361,
     kResourceNotFound = 326,
     kInvalidPropertyValue = 380,
     kDllFunctionNotFound = 453,
