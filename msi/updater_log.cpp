@@ -46,10 +46,9 @@ public:
         } while (processId > 0);
         mark_[markLength_++] = '[';
         while (count > 0) mark_[markLength_++] = digits[--count];
-        for (const char c : "]  Remata co c") {
-            if (c != '\0') mark_[markLength_++] = c;
-        }
-        idLength_ = markLength_ - (sizeof "Remata co c" - 1);
+        Append("]  ");
+        idLength_ = markLength_;
+        Append("Remata co c");
     }
 
     void Feed(const char* bytes, DWORD count) noexcept {
@@ -71,6 +70,10 @@ public:
 
 private:
     static constexpr unsigned long kLineCapacity = 1024;
+
+    void Append(const char* text) noexcept {
+        while (*text != '\0') mark_[markLength_++] = *text++;
+    }
 
     void EndLine() noexcept {
         for (unsigned long at = 0; at + markLength_ <= length_; ++at) {
