@@ -110,13 +110,6 @@ struct KernelObjectTraits {
 };
 using KernelObject = Owner<KernelObjectTraits>;
 
-struct FileTraits {
-    using Handle = HANDLE;
-    static Handle None() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle file) noexcept { CloseHandle(file); }
-};
-using File = Owner<FileTraits>;
-
 struct RegistryKeyTraits {
     using Handle = HKEY;
     static Handle None() noexcept { return nullptr; }

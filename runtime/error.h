@@ -15,9 +15,9 @@ enum ErrorNumber : int {
     kFileNotFound = 53,
     kPermissionDenied = 70,
     kPathFileAccessError = 75,
+    kResourceNotFound = 326,
     // A window or control that Windows would not make: it cannot be loaded.
     kWindowNotCreated = 361,
-    kResourceNotFound = 326,
     kInvalidPropertyValue = 380,
     kDllFunctionNotFound = 453,
 };
