@@ -9,6 +9,7 @@
 #include "forms/message_loop.h"
 #include "forms/screen.h"
 #include "host/host.h"
+#include "host/log.h"
 #include "host/single_instance.h"
 
 namespace forms {
@@ -43,7 +44,7 @@ HWND CreateChild(const wchar_t* windowClass, const wchar_t* text, DWORD style, c
     const HWND child = CreateWindowExW(0, windowClass, text, WS_CHILD | style, place.left, place.top,
                                        place.right - place.left, place.bottom - place.top, parent,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-    if (child == nullptr) runtime::Raise(runtime::kOutOfMemory);
+    if (child == nullptr) RaiseWindowNotCreated(windowClass);
     return child;
 }
 
@@ -57,6 +58,11 @@ const wchar_t* FaceAtScreenDpi(const wchar_t* face) {
 }
 
 }  // namespace
+
+void RaiseWindowNotCreated(const wchar_t* windowClass) {
+    host::LogSystemError(L"Crear unha xanela", GetLastError(), windowClass);
+    runtime::Raise(runtime::kWindowNotCreated);
+}
 
 // ---- Control -------------------------------------------------------------
 
@@ -184,7 +190,7 @@ void Form::Load() {
     const HWND window =
         CreateWindowExW(kFormExStyle, host::kWindowClassName, L"#", kFormStyle, 0, 0, outer.right - outer.left,
                         outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
-    if (window == nullptr) runtime::Raise(runtime::kOutOfMemory);
+    if (window == nullptr) RaiseWindowNotCreated(host::kWindowClassName);
 
     if (shown) {
         bigIcon_ = LoadProgramIcon(layout_.iconId, GetSystemMetrics(SM_CXICON));

@@ -34,6 +34,10 @@ struct TwipsRect {
 
 class Form;
 
+// A window or control that Windows would not make (a display that has gone):
+// Windows' reason goes to the log, and the run-time error says what failed.
+[[noreturn]] void RaiseWindowNotCreated(const wchar_t* windowClass);
+
 class Control {
 public:
     Control(const Control&) = delete;

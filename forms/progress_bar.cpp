@@ -20,7 +20,7 @@ HWND ProgressBar::Create(HWND parent, int id) {
                                      place.right - place.left, place.bottom - place.top, parent,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
                                      nullptr);
-    if (bar == nullptr) runtime::Raise(runtime::kOutOfMemory);
+    if (bar == nullptr) RaiseWindowNotCreated(PROGRESS_CLASSW);
     SendMessageW(bar, PBM_SETRANGE32, 0, steps_);
     shown_ = Position();
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(shown_), 0);

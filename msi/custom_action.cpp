@@ -11,6 +11,7 @@
 #include <msiquery.h>
 
 #include "msi/updater_exit.h"
+#include "msi/updater_log.h"
 
 namespace msi {
 
@@ -109,13 +110,6 @@ struct KernelObjectTraits {
 };
 using KernelObject = Owner<KernelObjectTraits>;
 
-struct FileTraits {
-    using Handle = HANDLE;
-    static Handle None() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle file) noexcept { CloseHandle(file); }
-};
-using File = Owner<FileTraits>;
-
 struct RegistryKeyTraits {
     using Handle = HKEY;
     static Handle None() noexcept { return nullptr; }
@@ -145,59 +139,16 @@ void Fail(MSIHANDLE install, const Text& text) noexcept {
     Tell(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), text);
 }
 
-// The updater's closing line in its log ("Remata co código N: ..."), without
-// the time and the process id that start it: the last such line of that id,
-// for another run (a startup script's, refused with 1618) may have written
-// after it, and so may the run itself (the event source it registered).
-bool ReadClosingLine(const Text& log, DWORD processId, Text& line) noexcept {
-    const File file(CreateFileW(log.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.Get(), &size)) return false;
-    char tail[4096];
-    LARGE_INTEGER start{};
-    start.QuadPart = size.QuadPart > static_cast<LONGLONG>(sizeof tail) ? size.QuadPart - sizeof tail : 0;
-    DWORD read = 0;
-    if (!SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) ||
-        !ReadFile(file.Get(), tail, sizeof tail, &read, nullptr)) {
-        return false;
-    }
-
-    // "[<id>]  " in ASCII, as the log writes it, then "Remata co c" (UTF-8 from there on).
-    char mark[16];
-    int markLength = 0;
-    mark[markLength++] = '[';
-    char digits[12];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + processId % 10);
-        processId /= 10;
-    } while (processId > 0);
-    while (count > 0) mark[markLength++] = digits[--count];
-    mark[markLength++] = ']';
-    mark[markLength++] = ' ';
-    mark[markLength++] = ' ';
-    const auto startsWith = [&](int at, const char* text, int length) {
-        if (at + length > static_cast<int>(read)) return false;
-        for (int i = 0; i < length; ++i) {
-            if (tail[at + i] != text[i]) return false;
-        }
-        return true;
-    };
-    constexpr char kClosing[] = "Remata co c";
-    int found = -1;
-    for (int at = 0; at < static_cast<int>(read); ++at) {
-        if (startsWith(at, mark, markLength) && startsWith(at + markLength, kClosing, sizeof kClosing - 1)) {
-            found = at + markLength;
-        }
-    }
-    if (found < 0) return false;
-    int end = found;
-    while (end < static_cast<int>(read) && tail[end] != '\r' && tail[end] != '\n') ++end;
-    return line.FillWith([&](wchar_t* buffer, DWORD& length) {
-        const int written = MultiByteToWideChar(CP_UTF8, 0, tail + found, end - found, buffer,
-                                                static_cast<int>(length));
-        length = static_cast<DWORD>(written);
+// The updater's closing line ("Remata co c\u00F3digo N: ..."), from what its
+// run wrote after the mark.
+bool ReadClosingLine(const Text& log, const LogMark& before, DWORD processId, Text& line) noexcept {
+    char bytes[Text::kCapacity];
+    unsigned long length = 0;
+    if (!ReadClosingLine(log.Get(), before, processId, bytes, sizeof bytes, length)) return false;
+    return line.FillWith([&](wchar_t* buffer, DWORD& capacity) {
+        const int written = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(length), buffer,
+                                                static_cast<int>(capacity));
+        capacity = static_cast<DWORD>(written);
         return written > 0;
     });
 }
@@ -265,6 +216,8 @@ extern "C" __declspec(dllexport) UINT __stdcall RunUpdater(MSIHANDLE install) {
     CreateDirectoryW(folder.Get(), nullptr);
     Tell(install, INSTALLMESSAGE_INFO, Text().Add(kSpeaker).Add(command));
 
+    // What the log holds now is earlier runs': only what follows is this run's.
+    const LogMark before = MarkLog(log.Get());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
@@ -286,7 +239,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RunUpdater(MSIHANDLE install) {
     Text closing;
     Text report;
     report.Add(kSpeaker);
-    if (ReadClosingLine(log, started.dwProcessId, closing)) {
+    if (ReadClosingLine(log, before, started.dwProcessId, closing)) {
         report.Add(closing);
     } else {
         report.Add(L"rematou co c\u00F3digo ").AddNumber(exitCode).Add(L" sen a s\u00FAa \u00FAltima li\u00F1a no ficheiro de rexistro");

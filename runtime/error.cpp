@@ -16,6 +16,7 @@ const wchar_t* ErrorDescription(int number) noexcept {
     case kPermissionDenied: return L"Permiso denegado";
     case kPathFileAccessError: return L"Erro de acceso \u00E1 ruta ou ao ficheiro";
     case kResourceNotFound: return L"Non se atopou o recurso";
+    case kWindowNotCreated: return L"Non se puido crear unha xanela";
     case kInvalidPropertyValue: return L"Valor de propiedade non v\u00E1lido";
     case kDllFunctionNotFound: return L"Non se atopou o punto de entrada da DLL";
     default: return L"Erro definido pola aplicaci\u00F3n ou polo obxecto";

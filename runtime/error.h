@@ -16,6 +16,8 @@ enum ErrorNumber : int {
     kPermissionDenied = 70,
     kPathFileAccessError = 75,
     kResourceNotFound = 326,
+    // A window or control that Windows would not make: it cannot be loaded.
+    kWindowNotCreated = 361,
     kInvalidPropertyValue = 380,
     kDllFunctionNotFound = 453,
 };

@@ -115,15 +115,25 @@ if [ -n "$pair" ]; then
     printf '%s %s %s\r\n' "$(sha256sum <"$stage/$name" | cut -d' ' -f1)" "$(stat -c %s -- "$stage/$name")" "$name" \
       >>"$stage/QUENDOR.LST"
   done
-  # The engine's file version, from the VS_FIXEDFILEINFO that its signature
-  # starts: major.minor.build.private, each a 16-bit half; '' without one.
+  # The engine's file version, major.minor.build.private, from its version
+  # resource as windres reads the resources (the same bytes may stand in
+  # its code or data too): exactly one, ID 1, the one the updater reads;
+  # '' without any.
   [ -f "$detection_script" ] || die "$detection_script not found"
+  need i686-w64-mingw32-windres binutils-mingw-w64-i686
   engine_version=
-  at=$(LC_ALL=C grep -obUaP '\xBD\x04\xEF\xFE' "$stage/QUENDOR.DLL" | head -1 | cut -d: -f1 || true)
-  if [ -n "$at" ]; then
-    read -r minor major private build < <(od -An -tu2 -j $((at + 8)) -N 8 -- "$stage/QUENDOR.DLL")
-    engine_version=$major.$minor.$build.$private
+  if resources=$(i686-w64-mingw32-windres -J coff -O rc -i "$stage/QUENDOR.DLL" 2>"$stage/windres.log"); then
+    blocks=$(grep -c ' VERSIONINFO$' <<<"$resources" || true)
+    [ "$blocks" -le 1 ] || die "QUENDOR.DLL has $blocks version resources: it must have one, ID 1, which the updater reads"
+    if [ "$blocks" = 1 ]; then
+      grep -qx '1 VERSIONINFO' <<<"$resources" || die "QUENDOR.DLL's version resource is not ID 1, which the updater reads"
+      engine_version=$(awk '$0 == "1 VERSIONINFO" { v = 1 } v && $1 == "FILEVERSION" { print $2 $3 $4 $5; exit }' \
+        <<<"$resources" | tr , .)
+    fi
+  elif ! grep -q 'no resource section' "$stage/windres.log"; then
+    die "QUENDOR.DLL: its resources cannot be read: $(cat "$stage/windres.log")"
   fi
+  [ -n "$engine_version" ] || echo "dist: QUENDOR.DLL has no version resource (ID 1)" >&2
   sed -e "s/@QUENDOR.DLL SHA-256@/$(sha256sum <"$stage/QUENDOR.DLL" | cut -d' ' -f1)/" \
       -e "s/@QUENDOR.LEX SHA-256@/$(sha256sum <"$stage/QUENDOR.LEX" | cut -d' ' -f1)/" \
       -e "s/@QUENDOR.DLL version@/$engine_version/" "$detection_script" |

@@ -167,10 +167,28 @@ std::vector<ListedFile> ParseList(const std::wstring& text, const std::wstring& 
                                     L" non \u00E9 \"SHA-256 tama\u00F1o nome\"",
                                 listPath);
         }
+        // A CR without its LF, or a NUL, is no line end of the list's: the
+        // name would swallow it and match no file.
+        if (std::ranges::any_of(line, [](wchar_t c) { return c < L' '; })) {
+            RaiseUnreadableList(L"a li\u00F1a " + runtime::NumberText(number) +
+                                    L" ten un car\u00E1cter de control (CR sen LF, NUL)",
+                                listPath);
+        }
         ListedFile file{std::wstring(line.substr(sizeEnd + 1)), std::string(64, '\0'), 0};
         for (std::size_t i = 0; i < 64; ++i) file.sha256[i] = static_cast<char>(line[i] | 0x20);
         for (std::size_t i = hashEnd + 1; i < sizeEnd; ++i) file.size = file.size * 10 + (line[i] - L'0');
-        listed.push_back(std::move(file));
+        // Names are Windows', in any case. The same file twice is one file;
+        // twice with two contents, the list cannot say which is the new one.
+        const std::wstring name = runtime::LCase(file.name);
+        const auto same =
+            std::ranges::find_if(listed, [&](const ListedFile& other) { return runtime::LCase(other.name) == name; });
+        if (same == listed.end()) {
+            listed.push_back(std::move(file));
+        } else if (same->sha256 != file.sha256 || same->size != file.size) {
+            RaiseUnreadableList(L"a li\u00F1a " + runtime::NumberText(number) +
+                                    L" d\u00E1 outro SHA-256 ou tama\u00F1o a " + file.name,
+                                listPath);
+        }
     }
     if (listed.empty()) RaiseUnreadableList(L"est\u00E1 baleira", listPath);
     return listed;

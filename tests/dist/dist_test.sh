@@ -166,7 +166,7 @@ order=" $(table InstallExecuteSequence "$msi" | sort -t$'\t' -k3n | cut -f1 | tr
 check "RemoveExistingProducts comes right after InstallInitialize, inside the transaction" grep -qF " InstallInitialize RemoveExistingProducts " <<<"$order"
 check "the updater runs right after InstallFiles, before InstallFinalize; the restart is asked for after it" \
   grep -qE " InstallFiles RunUpdaterData RunUpdater .*InstallFinalize AskForRestart $" <<<"$order"
-check "all three only when not uninstalling" test "$(table InstallExecuteSequence "$msi" | awk -F'\t' '$2 == "NOT REMOVE~=\"ALL\"" { print $1 }' | sort | tr '\n' ' ')" = \
+check "all three only when the feature is installed or reinstalled" test "$(table InstallExecuteSequence "$msi" | awk -F'\t' '$2 == "&Update=3" { print $1 }' | sort | tr '\n' ' ')" = \
   "AskForRestart RunUpdater RunUpdaterData "
 check "per machine and never restarting: ALLUSERS 1, REBOOT ReallySuppress" \
   test "$(table Property "$msi" | grep -E '^(ALLUSERS|REBOOT)'$'\t' | sort)" = "$(printf 'ALLUSERS\t1\nREBOOT\tReallySuppress')"

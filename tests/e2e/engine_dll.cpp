@@ -4,3 +4,9 @@
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+#ifdef TEST_ENGINE
+// A version block's signature and version 1.5 in the engine's data, before
+// its resources: only the version resource tells the engine's version.
+extern "C" __declspec(dllexport) const DWORD kNotTheVersion[] = {0xFEEF04BD, 0x00010000, 0x00010005, 0};
+#endif

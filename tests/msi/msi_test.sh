@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows Installer package under Wine's own msiexec, one case per
 # outcome: the speller not installed, install, reinstall, upgrade, a lower
-# version over a higher one, uninstall, the engine held by a word processor
+# version over a higher one, uninstall, the feature removed (REMOVE=Update and
+# REMOVE=ALL), the engine held by a word processor
 # (and the restart), and an upgrade whose updater fails. After each: the exit
 # code, the proofing folder, the payload folder and the registration.
 #
@@ -157,6 +158,20 @@ check "the payload is gone" test ! -e "$payload"
 check "nothing is registered" test -z "$(registered)"
 check "the speller is still the new one" same_pair "$proof" 2.1.0
 check "the updater did not run" runs_since "$before" 0
+
+# --- the feature removed, by name and as ALL, with a restart an earlier install left: nothing is run ---
+code=$(msiexec_code install-again /i 'C:\msi\a2.1.0.msi')
+check "installed again: msiexec ends 0 (got $code)" test "$code" = 0
+wine reg add "$restart_key" /v RestartRequested /t REG_DWORD /d 1 /f >/dev/null 2>&1
+before=$(runs)
+for remove in Update ALL; do
+  code=$(msiexec_code remove-$remove /i 'C:\msi\a2.1.0.msi' REMOVE=$remove)
+  check "REMOVE=$remove: msiexec ends 0, no restart asked for (got $code)" test "$code" = 0
+  check "the updater did not run" runs_since "$before" 0
+  check "the payload is gone" test ! -e "$payload"
+done
+check "nothing is registered" test -z "$(registered)"
+wine reg delete "$restart_key" /f >/dev/null 2>&1
 
 # --- the engine held by a word processor: queued for the restart, 3010 ---
 old_speller

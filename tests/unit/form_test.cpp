@@ -7,10 +7,12 @@
 
 #include "forms/progress_bar.h"
 #include "forms/screen.h"
+#include "host/log.h"
 #include "resources/resource.h"
 #include "runtime/resources.h"
 #include "tests/e2e/automation.h"
 #include "tests/support/string_table.h"
+#include "tests/support/temp_folder.h"
 #include "tests/unit/error_matchers.h"
 
 namespace {
@@ -164,6 +166,26 @@ TEST(Form, UnloadDestroysTheWindowAndTheObjectLoadsAgain) {
     form.Load();
     EXPECT_EQ(2, form.loads);
     EXPECT_EQ(L"kept while unloaded", WindowText(form.caption.Hwnd()));
+}
+
+// Windows would not make the window (a display that has gone; here a hook
+// refuses it): the error says so, and the log gives Windows' reason.
+namespace {
+LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
+    return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
+}
+}  // namespace
+
+TEST(Form, AWindowThatCannotBeMadeIsItsOwnError) {
+    const testing_support::TempFolder folder;
+    ASSERT_TRUE(host::OpenLog(folder / L"a.log"));
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseWindows, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    TestForm form;
+    EXPECT_RUNTIME_ERROR(form.Load(), runtime::kWindowNotCreated);
+    UnhookWindowsHookEx(hook);
+    host::WriteHeldLog();
+    EXPECT_NE(std::string::npos, testing_support::ReadFile(folder / L"a.log").find("Crear unha xanela: "));
 }
 
 TEST(Form, CloseRequestsFollowTheLayout) {

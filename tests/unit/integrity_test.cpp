@@ -93,6 +93,11 @@ TEST(CheckNewFiles, ADamagedPairIsRefusedAndAWholeOnePasses) {
         {"blanks after the names", "new engine", "new lexicon", dll + " \r\n" + lex + " \t\n", false},
         {"a malformed line first", "new engine", "new lexicon", "QUENDOR.DLL\r\n" + list, true, true},
         {"a malformed line last", "new engine", "new lexicon", list + "QUENDOR.DLL\r\n", true, true},
+        {"CR line ends only", "new engine", "new lexicon", dll + "\r" + lex + "\r", true, true},
+        {"a NUL after a name", "new engine", "new lexicon", dll + std::string(1, '\0') + "\r\n" + lex, true, true},
+        {"one file twice, two hashes", "new engine", "new lexicon", list + "0" + dll.substr(1), true, true},
+        {"one file twice, the same in another case", "new engine", "new lexicon",
+         list + dll.substr(0, dll.size() - 11) + "quendor.dll", false},
         {"a list that cannot be opened", "new engine", "new lexicon", "<folder>", true, true},
     };
     for (const auto& pair : pairs) {
