@@ -764,7 +764,7 @@ TEST_F(Instalar, RenamesQueuedWithTheMarkOfTodaysWindowsReadBack) {
     QueueWhileTheLexiconIsHeld();
     host::SetRunMode(host::RunMode::kInteractive);
     EXPECT_EQ(written, queue.Queued());
-    EXPECT_EQ(4u, FilesIn(ProofFolder()).size()) << "the two staged copies stay";
+    EXPECT_EQ(5u, FilesIn(ProofFolder()).size()) << "the two staged copies stay beside the files and the lock file";
 }
 
 // Another program appends to the value while ours are taken out of it: what
