@@ -48,7 +48,7 @@ void ShowHelp() {
         if (end == std::wstring::npos) end = help.size();
         std::wstring line = help.substr(start, end - start);
         std::ranges::replace(line, L'\t', L' ');
-        if (!line.empty()) host::Log(L"Axuda: " + line);
+        if (!line.empty()) host::Log({L"Axuda: ", line});
         start = end + 1;
     }
 }
@@ -76,9 +76,9 @@ void Start(const host::CommandLine& command) {
         logOpen = false;
     }
     for (const std::wstring& ignored : command.ignored) {
-        host::Log(L"Sen efecto: " + ignored + L" (o programa nunca reinicia o ordenador nin pecha programas)");
+        host::Log({L"Sen efecto: ", ignored, L" (o programa nunca reinicia o ordenador nin pecha programas)"});
     }
-    if (!command.invalid.empty()) host::Log(L"Argumento non v\u00E1lido: " + command.invalid);
+    if (!command.invalid.empty()) host::Log({L"Argumento non v\u00E1lido: ", command.invalid});
     // A run that no person can see (a service, a startup script without /S)
     // would wait for ever on the first window: it cannot be carried out.
     if (command.mode == host::RunMode::kInteractive && !host::PersonCanSee()) {

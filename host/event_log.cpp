@@ -49,7 +49,7 @@ void RegisterSourceWhereMissing() {
     if (error != ERROR_SUCCESS) {
         LogSystemError(L"Rexistrar a orixe de eventos", static_cast<DWORD>(error), L"HKLM\\" + std::wstring(kSourceKey));
     } else {
-        Log(L"Rexistrada a orixe de eventos: HKLM\\" + std::wstring(kSourceKey));
+        Log({L"Rexistrada a orixe de eventos: HKLM\\", kSourceKey});
     }
 }
 

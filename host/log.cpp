@@ -293,6 +293,17 @@ void Log(std::wstring_view text) noexcept {
     }
 }
 
+void Log(std::initializer_list<std::wstring_view> parts) noexcept {
+    if (!logFile) return;
+    try {
+        std::wstring text;
+        for (const std::wstring_view part : parts) text += part;
+        Log(text);
+    } catch (const std::bad_alloc&) {
+        // As in Log.
+    }
+}
+
 std::wstring EscapeLogText(std::wstring_view text) {
     std::wstring escaped;
     escaped.reserve(text.size());
@@ -318,7 +329,7 @@ std::wstring EscapeLogText(std::wstring_view text) {
 void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file) noexcept {
     if (!logFile) return;
     try {
-        Log(std::wstring(what) + L": " + SystemErrorText(error) + L": " + std::wstring(file));
+        Log({what, L": ", SystemErrorText(error), L": ", file});
     } catch (const std::bad_alloc&) {
         // As in Log.
     }
@@ -327,17 +338,17 @@ void LogSystemError(std::wstring_view what, DWORD error, std::wstring_view file)
 void LogRunStart(std::wstring_view modeName, std::wstring_view programFolder) {
     if (!logFile) return;
     Log(L"Actualizador do corrector de galego " PROGRAM_VERSION_TEXT);
-    Log(L"Ficheiro de rexistro: " + logPath);
+    Log({L"Ficheiro de rexistro: ", logPath});
     if (!refusedDefaultLog.empty()) {
-        Log(L"Non se puido usar o ficheiro de rexistro habitual, " + refusedDefaultLog +
-            L": esta execuci\u00F3n rexistra no de enriba");
+        Log({L"Non se puido usar o ficheiro de rexistro habitual, ", refusedDefaultLog,
+             L": esta execuci\u00F3n rexistra no de enriba"});
     }
     if (!refusedLog.empty()) Log(refusedLog);
-    Log(std::wstring(L"Li\u00F1a de ordes: ") + GetCommandLineW());
-    Log(std::wstring(L"Modo: ") + std::wstring(modeName));
+    Log({L"Li\u00F1a de ordes: ", GetCommandLineW()});
+    Log({L"Modo: ", modeName});
     Log(WindowsText());
     Log(RunsAsAdministrator() ? L"Dereitos de administrador: si" : L"Dereitos de administrador: non");
-    Log(L"Cartafol do programa: " + std::wstring(programFolder));
+    Log({L"Cartafol do programa: ", programFolder});
 }
 
 std::wstring RunEndText(int exitCode, std::wstring_view meaning) {

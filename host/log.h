@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,9 @@ void WriteHeldLog() noexcept;
 // A write that fails or is cut short (a full disk) ends the log: it is closed
 // and no more is written, and the run goes on.
 void Log(std::wstring_view text) noexcept;
+// The parts of one line, joined: as Log(text), without a string made at each
+// join by the caller.
+void Log(std::initializer_list<std::wstring_view> parts) noexcept;
 // The text with every control character made visible, so that one call is
 // one line and no text logged can forge or hide another: CR, LF and tab as
 // \r, \n and \t; every other control character (below U+0020, DEL and

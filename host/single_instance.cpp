@@ -99,8 +99,7 @@ SingleInstance::SingleInstance(const wchar_t* name) {
     const std::wstring stranger = Stranger(name, error);
     first_ = !stranger.empty();
     if (first_) {
-        Log(L"O nome " + std::wstring(name) + L" xa o ten " + stranger +
-            L": non \u00E9 outra copia do actualizador; segue");
+        Log({L"O nome ", name, L" xa o ten ", stranger, L": non \u00E9 outra copia do actualizador; segue"});
     }
 }
 

@@ -129,8 +129,8 @@ void FrmInstalador::Instalar() {
     // decided, and no later error can make them "unchanged".
     std::optional<Desenlace> desenlace;
     const auto anotarErro = [](int number) {
-        host::Log(L"Erro de execuci\u00F3n " + runtime::NumberText(static_cast<unsigned>(number)) + L": " +
-                  runtime::ErrorDescription(number));
+        host::Log({L"Erro de execuci\u00F3n ", runtime::NumberText(static_cast<unsigned>(number)), L": ",
+                   runtime::ErrorDescription(number)});
     };
     // The one trap of the program: whatever failed, the user gets one message.
     const auto fallar = [this, &fallo, &motivo, &desenlace](const std::wstring& mensaxe = kFailureMessage) {
@@ -146,7 +146,7 @@ void FrmInstalador::Instalar() {
         Show();
         Label1.SetVisible(true);
         std::shared_ptr<runtime::Collection> lista = Registro::LeerValoresClave(kSharedDllKey);
-        host::Log(L"Nomes na clave de DLL compartidas: " + runtime::NumberText(static_cast<unsigned>(lista->Count())));
+        host::Log({L"Nomes na clave de DLL compartidas: ", runtime::NumberText(static_cast<unsigned>(lista->Count()))});
         // An empty list stops the bar below: no folder to update.
         if (lista->Count() == 0) fallo = host::kExitNothingToUpdate;
         FinalizarProgressBar(ProgressBar1);
@@ -155,7 +155,7 @@ void FrmInstalador::Instalar() {
 
         std::wstring carpeta;
         if (Registro::BuscarEnColeccion(lista, kMarker, carpeta)) {
-            host::Log(L"Entrada escollida: " + carpeta);
+            host::Log({L"Entrada escollida: ", carpeta});
         } else {
             host::Log(L"Ningunha entrada cont\u00E9n \"microsoft shared\": non hai cartafol de correcci\u00F3n");
             fallo = host::kExitNothingToUpdate;
@@ -163,7 +163,7 @@ void FrmInstalador::Instalar() {
         // With no entry found the position is 0, and the length -1 raises an error.
         carpeta = runtime::Left(carpeta, runtime::InStr(1, runtime::LCase(carpeta), kMarker) - 1);
         carpeta += kProofingSuffix;
-        host::Log(L"Cartafol de correcci\u00F3n: " + carpeta);
+        host::Log({L"Cartafol de correcci\u00F3n: ", carpeta});
         host::NoteForEvent(L"Cartafol de correcci\u00F3n: " + carpeta);
         // Only now can the log be told from the files of the pair: until this
         // passes, nothing has been written to it, nor changed.
@@ -177,7 +177,7 @@ void FrmInstalador::Instalar() {
 
         std::wstring motor = carpeta + kEngineFile;
         const bool instalado = Registro::ExisteFichero(motor);
-        host::Log(instalado ? L"O motor est\u00E1 instalado: " + motor : L"O motor non est\u00E1 instalado: " + motor);
+        host::Log({instalado ? L"O motor est\u00E1 instalado: " : L"O motor non est\u00E1 instalado: ", motor});
         std::wstring origen = host::AppPath();
         if (instalado) {
             if (bloqueo.emplace(carpeta).HeldByAnotherCopy()) {

@@ -20,7 +20,7 @@ namespace update {
 namespace {
 
 [[noreturn]] void RaiseDamaged(std::wstring_view fault, const std::wstring& file) {
-    host::Log(L"Ficheiro novo danado ou non v\u00E1lido (" + std::wstring(fault) + L"): " + file);
+    host::Log({L"Ficheiro novo danado ou non v\u00E1lido (", fault, L"): ", file});
     throw DamagedFiles();
 }
 
@@ -108,7 +108,7 @@ std::string Sha256(HANDLE file, const std::wstring& path) {
 }
 
 [[noreturn]] void RaiseUnreadableList(std::wstring_view fault, const std::wstring& listPath) {
-    host::Log(L"Non se pode ler a lista dos ficheiros novos (" + std::wstring(fault) + L"): " + listPath);
+    host::Log({L"Non se pode ler a lista dos ficheiros novos (", fault, L"): ", listPath});
     throw UnreadableList();
 }
 
@@ -206,7 +206,7 @@ void CheckAgainstList(const FileReplacement& file, const std::vector<ListedFile>
     if (Sha256(opened.Get(), file.source) != listed->sha256) {
         RaiseDamaged(L"o SHA-256 non \u00E9 o da lista " + listPath, file.source);
     }
-    host::Log(L"Ficheiro novo conforme coa lista: " + file.source);
+    host::Log({L"Ficheiro novo conforme coa lista: ", file.source});
 }
 
 // Reads a T at offset of the file's bytes; false when the file ends first.
@@ -277,7 +277,7 @@ void CheckEngine(const std::wstring& path) {
     if (written == 0) return;
     const host::dll::CheckSumMappedFileFunction checkSum = host::dll::CheckSumMappedFile();
     if (checkSum == nullptr) {
-        host::Log(L"Sen imagehlp: non se comproba a suma da cabeceira de " + path);
+        host::Log({L"Sen imagehlp: non se comproba a suma da cabeceira de ", path});
         return;
     }
     DWORD inHeader = 0;
@@ -330,7 +330,7 @@ void CheckNewFiles(const std::vector<FileReplacement>& files, const std::wstring
         } else {
             CheckNotEmpty(file.source);
         }
-        host::Log(L"Ficheiro novo comprobado: " + file.source);
+        host::Log({L"Ficheiro novo comprobado: ", file.source});
     }
 }
 

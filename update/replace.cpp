@@ -63,7 +63,7 @@ public:
         if (GetLastError() == ERROR_FILE_NOT_FOUND) return;
         host::LogSystemError(L"Borrar o ficheiro temporal", GetLastError(), path_);
         if (MoveFileExW(path_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-            host::Log(L"Borrarase ao reiniciar: " + path_);
+            host::Log({L"Borrarase ao reiniciar: ", path_});
         }
     }
     const std::wstring& Path() const { return path_; }
@@ -79,7 +79,7 @@ bool CheckReplaceable(const std::wstring& destination) {
     const DWORD attributes = GetFileAttributesW(destination.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) {  // nothing to replace: it is created
-            host::Log(L"Ficheiro instalado " + destination + L": non existe");
+            host::Log({L"Ficheiro instalado ", destination, L": non existe"});
             return false;
         }
         RaiseLastError(L"Ler o ficheiro instalado", destination);
@@ -96,7 +96,7 @@ bool CheckReplaceable(const std::wstring& destination) {
         host::LogSystemError(L"Abrir para escribir o ficheiro instalado", error, destination);
         RaiseForInstalledFile(error);
     }
-    host::Log(L"Ficheiro instalado " + destination + L": " + SizeText(file.Get()));
+    host::Log({L"Ficheiro instalado ", destination, L": ", SizeText(file.Get())});
     return true;
 }
 
@@ -134,7 +134,7 @@ void CopyToDisk(const std::wstring& source, const std::wstring& path) {
 TemporaryFile Stage(const std::wstring& source, const std::wstring& destination) {
     TemporaryFile staged(destination);
     CopyToDisk(source, staged.Path());
-    host::Log(L"Copiado " + source + L" a " + staged.Path());
+    host::Log({L"Copiado ", source, L" a ", staged.Path()});
     return staged;
 }
 
@@ -142,7 +142,7 @@ TemporaryFile Stage(const std::wstring& source, const std::wstring& destination)
 TemporaryFile Backup(const std::wstring& installed) {
     TemporaryFile copy(installed);
     CopyToDisk(installed, copy.Path());
-    host::Log(L"Copia do ficheiro instalado " + installed + L" en " + copy.Path());
+    host::Log({L"Copia do ficheiro instalado ", installed, L" en ", copy.Path()});
     return copy;
 }
 
@@ -212,8 +212,8 @@ bool MoveInPlace(const std::wstring& from, const std::wstring& to) {
 
 void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, const MoveFunction& move,
                           const StagedFunction& staged) {
-    std::vector<bool> existed;
-    for (const FileReplacement& file : replacements) existed.push_back(CheckReplaceable(file.destination));
+    std::vector<bool> existed(replacements.size());
+    for (std::size_t i = 0; i < replacements.size(); ++i) existed[i] = CheckReplaceable(replacements[i].destination);
 
     host::MarkReplacementStarted();
     std::vector<TemporaryFile> copies;
@@ -233,7 +233,7 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
     for (std::size_t i = 0; i < replacements.size(); ++i) {
         if (RetriedForASecond([&] { return move(copies[i].Path(), replacements[i].destination); })) {
             copies[i].Release();
-            host::Log(L"Substitu\u00EDdo " + replacements[i].destination);
+            host::Log({L"Substitu\u00EDdo ", replacements[i].destination});
             continue;
         }
         const DWORD error = GetLastError();
@@ -243,16 +243,16 @@ void ReplaceFilesTogether(const std::vector<FileReplacement>& replacements, cons
             const std::wstring& installed = replacements[done].destination;
             if (!existed[done]) {
                 DeleteFileW(installed.c_str());
-                host::Log(L"Desfeito: borrado " + installed);
+                host::Log({L"Desfeito: borrado ", installed});
             } else if (RetriedForASecond([&] { return move(backups[done].Path(), installed); })) {
                 backups[done].Release();
-                host::Log(L"Desfeito: " + installed + L" volve ter o contido anterior");
+                host::Log({L"Desfeito: ", installed, L" volve ter o contido anterior"});
             } else {
                 // The backup is the last copy of the old file: never deleted.
                 host::LogSystemError(L"Desfacer: non se puido devolver o contido anterior", GetLastError(), installed);
                 const std::wstring kept = KeepBackup(backups[done].Path(), installed);
                 backups[done].Release();
-                host::Log(L"O contido anterior de " + installed + L" queda en " + kept);
+                host::Log({L"O contido anterior de ", installed, L" queda en ", kept});
                 partly = true;
             }
         }

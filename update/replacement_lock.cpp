@@ -49,8 +49,8 @@ bool Protect(const std::wstring& path, PSECURITY_DESCRIPTOR ours) {
         host::LogSystemError(L"Protexer o ficheiro de bloqueo", error, path);
         return false;
     }
-    host::Log(L"O ficheiro de bloqueo deixaba entrar a outros usuarios; agora s\u00F3 ao sistema e aos "
-              L"administradores: " + path);
+    host::Log({L"O ficheiro de bloqueo deixaba entrar a outros usuarios; agora s\u00F3 ao sistema e aos "
+               L"administradores: ", path});
     return true;
 }
 
@@ -124,7 +124,7 @@ ReplacementLock::ReplacementLock(const std::wstring& folder) {
             OVERLAPPED start{};
             if (LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &start)) {
                 file_ = std::move(file);
-                host::Log(L"Bloqueo para substitu\u00EDr os ficheiros: " + path);
+                host::Log({L"Bloqueo para substitu\u00EDr os ficheiros: ", path});
                 return;
             }
             error = GetLastError();
@@ -137,7 +137,7 @@ ReplacementLock::ReplacementLock(const std::wstring& folder) {
             return;
         }
     }
-    host::Log(L"Outra copia do actualizador est\u00E1 a substitu\u00EDr os ficheiros: ten o bloqueo " + path);
+    host::Log({L"Outra copia do actualizador est\u00E1 a substitu\u00EDr os ficheiros: ten o bloqueo ", path});
 }
 
 ReplacementLock::~ReplacementLock() {

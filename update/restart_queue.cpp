@@ -6,7 +6,6 @@
 #include <iterator>
 #include <optional>
 #include <string_view>
-#include <utility>
 
 #include "host/log.h"
 #include "runtime/handles.h"
@@ -243,23 +242,25 @@ std::optional<FolderIdentity> IdentityOf(const std::wstring& folder) {
 // name, not a file (our lexicon may not exist yet; a hard link to the engine
 // is not its name): the same folder, known by its identity, and the same
 // name. Text first: the file system is asked only about a path whose last
-// part is one of the names or a short name, and about each folder once.
+// part is one of the names or a short name, and about a folder only once
+// its name is one of ours; the destinations' folders once.
 class OurNames {
 public:
     explicit OurNames(const std::vector<std::wstring>& destinations) {
         for (const std::wstring& destination : destinations) {
-            names_.push_back({runtime::LCase(NameOf(LongPath(destination))), runtime::FolderPrefix(destination)});
+            const std::wstring folder = runtime::FolderPrefix(destination);
+            names_.push_back({runtime::LCase(NameOf(LongPath(destination))), folder, IdentityOf(folder)});
         }
     }
 
-    std::optional<std::size_t> Find(const std::wstring& path) {
+    std::optional<std::size_t> Find(const std::wstring& path) const {
         const std::wstring name = runtime::LCase(NameOf(path));
         const auto named = [&](const Name& ours) { return ours.name == name; };
         if (!ShortName(name) && std::ranges::none_of(names_, named)) return std::nullopt;
         if (OnAnotherComputer(path)) return std::nullopt;
         const std::wstring longName = runtime::LCase(NameOf(LongPath(path)));
         for (std::size_t i = 0; i < names_.size(); ++i) {
-            if (names_[i].name == longName && SameFolder(runtime::FolderPrefix(path), names_[i].folder)) return i;
+            if (names_[i].name == longName && SameFolder(runtime::FolderPrefix(path), names_[i])) return i;
         }
         return std::nullopt;
     }
@@ -268,29 +269,18 @@ private:
     struct Name {
         std::wstring name;  // long, lower case
         std::wstring folder;
+        std::optional<FolderIdentity> identity;
     };
 
     // With its backslash, a drive's root stays the root, not that drive's current folder.
-    bool SameFolder(const std::wstring& theirs, const std::wstring& mine) {
-        const std::optional<FolderIdentity> a = Identity(theirs);
-        const std::optional<FolderIdentity> b = Identity(mine);
-        if (a && b) return *a == *b;
+    static bool SameFolder(const std::wstring& theirs, const Name& mine) {
+        const std::optional<FolderIdentity> identity = IdentityOf(theirs);
+        if (identity && mine.identity) return *identity == *mine.identity;
         // A folder that cannot be opened (delete-pending, denied) is known by its text.
-        return runtime::ComparablePath(LongPath(theirs)) == runtime::ComparablePath(LongPath(mine));
-    }
-
-    std::optional<FolderIdentity> Identity(const std::wstring& folder) {
-        const std::wstring key = runtime::LCase(folder);
-        for (const auto& [known, identity] : identities_) {
-            if (known == key) return identity;
-        }
-        identities_.emplace_back(key, IdentityOf(folder));
-        return identities_.back().second;
+        return runtime::ComparablePath(LongPath(theirs)) == runtime::ComparablePath(LongPath(mine.folder));
     }
 
     std::vector<Name> names_;
-    // Few: the folders of the entries that could name the files.
-    std::vector<std::pair<std::wstring, std::optional<FolderIdentity>>> identities_;
 };
 
 struct Queue {
@@ -312,7 +302,7 @@ PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinatio
     for (std::size_t i = 0; i < destinations.size(); ++i) {
         present[i] = GetFileAttributesW(destinations[i].c_str()) != INVALID_FILE_ATTRIBUTES;
     }
-    OurNames ours(destinations);
+    const OurNames ours(destinations);
     std::size_t order = 0;
     for (const Value& value : queue.values) {
         for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2, ++order) {
@@ -320,7 +310,7 @@ PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinatio
             if (!entry.understood) {
                 for (const std::size_t at : {i, i + 1}) {
                     if (!ReadPath(value.String(at)).understood && !(at == i + 1 && entry.deletes)) {
-                        played.notUnderstood.emplace_back(value.String(at));
+                        played.notUnderstood.push_back(std::wstring(value.String(at)));
                     }
                 }
                 continue;
@@ -371,7 +361,7 @@ void TakeOut(const std::vector<std::wstring>& destinations,
             const Value value = ReadValue(name);
             copies.clear();
             if (!value.flaw.empty()) {
-                host::Log(L"O valor " + std::wstring(name) + L" " + value.flaw + L": queda como est\u00E1");
+                host::Log({L"O valor ", name, L" ", value.flaw, L": queda como est\u00E1"});
                 for (std::size_t i = 0; i < value.strings.size(); ++i) {
                     const QueuedPath copy = ReadPath(value.String(i));
                     if (ours(copy)) copies.push_back(copy.path);
@@ -400,19 +390,19 @@ void TakeOut(const std::vector<std::wstring>& destinations,
             const Value now = ReadValue(name);
             if (now.present != value.present || now.text != value.text) {
                 if (attempt < kWriteTries) continue;
-                host::Log(L"O valor " + std::wstring(name) +
-                          L" c\u00E1mbiao outro programa mentres se quitaban os nosos: queda como est\u00E1");
+                host::Log({L"O valor ", name,
+                           L" c\u00E1mbiao outro programa mentres se quitaban os nosos: queda como est\u00E1"});
                 break;
             }
             if (!WriteValue(name, kept)) {
                 host::LogSystemError(L"Quitar da cola do reinicio", GetLastError(), name);
                 break;
             }
-            for (const std::wstring& line : removed) host::Log(L"Quitado da cola do reinicio: " + line);
+            for (const std::wstring& line : removed) host::Log({L"Quitado da cola do reinicio: ", line});
             break;
         }
         for (const std::wstring& copy : copies) {
-            if (DeleteFileW(copy.c_str())) host::Log(L"Borrado " + copy);
+            if (DeleteFileW(copy.c_str())) host::Log({L"Borrado ", copy});
         }
     }
 }
@@ -461,20 +451,18 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
     const Queue queue;
     for (std::size_t i = 0; i < std::size(kValues); ++i) {
         if (queue.values[i].flaw.empty()) continue;
-        host::Log(L"O valor " + std::wstring(kValues[i]) + L" " + queue.values[i].flaw +
-                  L": non se pon nada na cola do reinicio");
+        host::Log({L"O valor ", kValues[i], L" ", queue.values[i].flaw, L": non se pon nada na cola do reinicio"});
         return false;
     }
-    std::vector<std::wstring> checked;
-    for (const std::vector<std::wstring>* paths : {&copies, &destinations}) {
-        for (const std::wstring& path : *paths) {
-            const std::optional<std::wstring> link = LinkOnTheWay(path);
-            if (!link || std::ranges::find(checked, *link) != checked.end()) continue;
-            checked.push_back(*link);
-            host::Log(L"Hai unha uni\u00F3n ou ligaz\u00F3n simb\u00F3lica en " + *link +
-                      L": o Windows de hoxe pode non facer por ela os cambios do reinicio (v\u00E9xase "
-                      L"%SystemRoot%\\PFRO.log)");
-        }
+    // The copies are made beside the pair: the pair's paths are theirs too.
+    std::optional<std::wstring> logged;
+    for (const std::wstring& destination : destinations) {
+        const std::optional<std::wstring> link = LinkOnTheWay(destination);
+        if (!link || link == logged) continue;
+        logged = link;
+        host::Log({L"Hai unha uni\u00F3n ou ligaz\u00F3n simb\u00F3lica en ", *link,
+                   L": o Windows de hoxe pode non facer por ela os cambios do reinicio (v\u00E9xase "
+                   L"%SystemRoot%\\PFRO.log)"});
     }
     const auto takeOursOut = [&] { TakeOut(destinations, copies, true); };
     for (std::size_t i = 0; i < copies.size(); ++i) {
@@ -484,7 +472,7 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
             takeOursOut();
             return false;
         }
-        host::Log(L"Na cola do reinicio: " + copies[i] + L" sobre " + destinations[i]);
+        host::Log({L"Na cola do reinicio: ", copies[i], L" sobre ", destinations[i]});
     }
     if (!QueuedLast(copies, destinations)) {
         host::Log(L"A cola do reinicio non ten os ficheiros novos enteiros, en orde e despois do dos outros "

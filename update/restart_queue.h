@@ -53,8 +53,9 @@ PlayedQueue PlayQueue(const std::vector<std::wstring>& destinations);
 // closed by one empty string, where appending cannot shift or glue pairs;
 // ours must then read back whole, in order and after every other entry that
 // touches the destinations, or they are taken out again. A junction or
-// symbolic link on the way to a copy or a destination is logged: Windows
-// may refuse a marked rename through one at the restart.
+// symbolic link on the way to the destinations, beside which the copies
+// are, is logged: Windows may refuse a marked rename through one at the
+// restart.
 // False when nothing of ours is left queued; the reason is logged.
 bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std::wstring>& destinations);
 

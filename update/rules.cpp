@@ -23,7 +23,7 @@ void CheckReadable(const std::wstring& source) {
     const runtime::FileHandle file(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) RaiseLastError(L"Ler o ficheiro novo", source);
-    host::Log(L"Ficheiro novo " + source + L": " + SizeText(file.Get()));
+    host::Log({L"Ficheiro novo ", source, L": ", SizeText(file.Get())});
 }
 
 // Whether other programs hold installed files so that they cannot be
@@ -62,7 +62,7 @@ std::optional<Outcome> KeepUnreadableEngine(const std::vector<FileReplacement>& 
         host::LogSystemError(L"Ler a versi\u00F3n do motor instalado", refused, engine);
         host::Log(L"Pode ser m\u00E1is novo: non se substit\u00FAe nin agora nin ao reiniciar");
         const std::vector<std::wstring> programs = ProgramsUsing(destinations);
-        for (const std::wstring& program : programs) host::Log(L"Programa que o usa: " + program);
+        for (const std::wstring& program : programs) host::Log({L"Programa que o usa: ", program});
         if (host::AskAboutFilesInUse(programs, false) != host::InUseAnswer::kTryAgain) throw FileInUse();
     }
     return std::nullopt;
@@ -79,8 +79,8 @@ std::optional<Outcome> KeepNewerInstalled(const std::vector<FileReplacement>& re
         }
         if (incoming) host::NoteForEvent(L"Versi\u00F3n nova: " + VersionText(*incoming) + L" (" + file.source + L")");
         if (!IsNewer(installed, incoming)) continue;
-        host::Log(L"O ficheiro instalado " + file.destination + L" ten a versi\u00F3n " + VersionText(*installed) +
-                  L", m\u00E1is nova ca a " + VersionText(*incoming) + L" de " + file.source);
+        host::Log({L"O ficheiro instalado ", file.destination, L" ten a versi\u00F3n ", VersionText(*installed),
+                   L", m\u00E1is nova ca a ", VersionText(*incoming), L" de ", file.source});
         Unqueue(destinations);
         return Outcome::kInstalledIsNewer;
     }
@@ -132,23 +132,23 @@ std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& re
     // The first few, as they stand: a value of thousands would drown the log.
     constexpr std::size_t kNamed = 10;
     for (std::size_t i = 0; i < played.notUnderstood.size() && i < kNamed; ++i) {
-        host::Log(L"Texto da cola do reinicio que o programa non entende: " + played.notUnderstood[i]);
+        host::Log({L"Texto da cola do reinicio que o programa non entende: ", played.notUnderstood[i]});
     }
     if (played.notUnderstood.size() > kNamed) {
-        host::Log(L"e " + runtime::NumberText(static_cast<unsigned>(played.notUnderstood.size() - kNamed)) +
-                  L" m\u00E1is que o programa non entende");
+        host::Log({L"e ", runtime::NumberText(static_cast<unsigned>(played.notUnderstood.size() - kNamed)),
+                   L" m\u00E1is que o programa non entende"});
     }
     bool others = false;
     for (const WorkAtRestart& work : played.names) {
-        for (const std::wstring& line : work.others) host::Log(L"Outro programa ten na cola do reinicio: " + line);
+        for (const std::wstring& line : work.others) host::Log({L"Outro programa ten na cola do reinicio: ", line});
         others = others || !work.others.empty();
     }
     if (!others) return std::nullopt;
     const FileReplacement& engine = replacements.front();
     const WorkAtRestart& onto = played.names.front();
     if (onto.last == WorkAtRestart::Last::kDeleted && onto.certain) {
-        host::Log(L"O reinicio borra o motor " + engine.destination +
-                  L": o corrector est\u00E1 a desinstalarse; non se cambia nada");
+        host::Log({L"O reinicio borra o motor ", engine.destination,
+                   L": o corrector est\u00E1 a desinstalarse; non se cambia nada"});
         return Outcome::kBeingRemoved;
     }
     if (onto.last == WorkAtRestart::Last::kRenamedOnto && !onto.ours && onto.certain &&
@@ -167,7 +167,7 @@ std::optional<Outcome> AskWhileInUse(const std::vector<FileReplacement>& replace
                                      const std::vector<std::wstring>& destinations) {
     while (AnyHeld(replacements)) {
         const std::vector<std::wstring> programs = ProgramsUsing(destinations);
-        for (const std::wstring& program : programs) host::Log(L"Programa que os usa: " + program);
+        for (const std::wstring& program : programs) host::Log({L"Programa que os usa: ", program});
         switch (host::AskAboutFilesInUse(programs, true)) {
         case host::InUseAnswer::kTryAgain:
             continue;
