@@ -10,8 +10,8 @@
 # Windows Installer ignores a fourth and holds up to 255.255.65535. Without a
 # version it can hold, nothing is built and the exit status is 2.
 #
-# The same inputs give the same bytes: wixl runs at a fixed time (it writes
-# the time into the compound file and the cabinet), and the package code,
+# The same inputs give the same bytes: wixl runs with its clock stopped at a
+# fixed time (it writes the time into the compound file and the cabinet), and the package code,
 # which wixl draws at random, is replaced by one derived from the inputs.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -70,10 +70,13 @@ product_code=$(name_uuid "$upgrade_code" "$version")
 package_code=$(name_uuid "$upgrade_code" "package $version $(cd "$work" && sha256sum -- * | sha256sum | cut -c1-64)")
 
 msi_name=actualizador-corrector-galego-$version.msi
+# Stopped at that time: a clock that ran from it would give other bytes
+# whenever a run, slowed by a busy machine, crossed a second.
+frozen=$(TZ=UTC date -d "$fixed_time" '+%Y-%m-%d %H:%M:%S')
 (cd "$work" &&
-  TZ=UTC faketime "$fixed_time" wixl -a x86 -D Version="$version" -D ProductCode="$product_code" \
+  TZ=UTC faketime -f "$frozen" wixl -a x86 -D Version="$version" -D ProductCode="$product_code" \
     -D UpgradeCode="$upgrade_code" -o package.msi package.wxs &&
-  TZ=UTC faketime "$fixed_time" msibuild package.msi \
+  TZ=UTC faketime -f "$frozen" msibuild package.msi \
     -s "Actualizador do corrector de galego $version" "Corrector de galego Brenca" "Intel;1033" "{$package_code}")
 mv -- "$work/package.msi" "$stage/$msi_name"
 echo "$msi_name"
