@@ -342,12 +342,11 @@ PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinatio
 
 // Takes out of both values each rename onto one of destinations from a copy
 // of ours that is among listed, or, when listedGo is false, is not, and
-// deletes the copy. A whole value loses
-// those pairs' bytes and nothing else, written only while it holds the bytes
-// it was read with; any other is left as it is, but our copies named in it
-// are deleted all the same, so that their renames fail.
-void TakeOut(const std::vector<std::wstring>& destinations,
-             const std::vector<std::wstring>& listed, bool listedGo) {
+// deletes the copy. A whole value loses those pairs' bytes and nothing else,
+// written only while it holds the bytes it was read with; any other is left
+// as it is, but our copies named in it are deleted all the same, so that
+// their renames fail.
+void TakeOut(const std::vector<std::wstring>& destinations, const std::vector<std::wstring>& listed, bool listedGo) {
     const std::vector<std::wstring> wanted = Comparable(destinations);
     const std::vector<std::wstring> list = Comparable(listed);
     const auto ours = [&](const QueuedPath& copy) {
