@@ -10,6 +10,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include "msi/handles.h"
 #include "msi/updater_exit.h"
 #include "msi/updater_log.h"
 
@@ -82,40 +83,6 @@ private:
     DWORD length_ = 0;
     bool cut_ = false;
 };
-
-// One owner per handle, each with its own "no handle" and its own closer.
-template <typename Traits>
-class Owner {
-public:
-    using Handle = typename Traits::Handle;
-
-    explicit Owner(Handle handle = Traits::None()) noexcept : handle_(handle) {}
-    Owner(const Owner&) = delete;
-    Owner& operator=(const Owner&) = delete;
-    ~Owner() {
-        if (handle_ != Traits::None()) Traits::Close(handle_);
-    }
-    Handle Get() const noexcept { return handle_; }
-    Handle* Receive() noexcept { return &handle_; }
-    explicit operator bool() const noexcept { return handle_ != Traits::None(); }
-
-private:
-    Handle handle_;
-};
-
-struct KernelObjectTraits {
-    using Handle = HANDLE;
-    static Handle None() noexcept { return nullptr; }
-    static void Close(Handle object) noexcept { CloseHandle(object); }
-};
-using KernelObject = Owner<KernelObjectTraits>;
-
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle None() noexcept { return nullptr; }
-    static void Close(Handle key) noexcept { RegCloseKey(key); }
-};
-using RegistryKey = Owner<RegistryKeyTraits>;
 
 struct RecordTraits {
     using Handle = MSIHANDLE;

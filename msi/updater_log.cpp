@@ -2,34 +2,24 @@
 
 #include <windows.h>
 
+#include "msi/handles.h"
+
 namespace msi {
 
 namespace {
 
-// Closes the log however the reading ends. Nothing here may use the C
-// runtime: the DLL is built without one.
-class OpenedLog {
-public:
-    explicit OpenedLog(const wchar_t* log) noexcept
-        : file_(CreateFileW(log, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    OpenedLog(const OpenedLog&) = delete;
-    OpenedLog& operator=(const OpenedLog&) = delete;
-    ~OpenedLog() {
-        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    }
-    HANDLE Get() const noexcept { return file_; }
+// Nothing here may use the C runtime: the DLL is built without one.
+File OpenLog(const wchar_t* log) noexcept {
+    return File(CreateFileW(log, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
-    LogMark Mark() const noexcept {
-        BY_HANDLE_FILE_INFORMATION information;
-        if (file_ == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file_, &information)) return LogMark{};
-        return LogMark{true, information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow,
-                       (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow};
-    }
-
-private:
-    HANDLE file_;
-};
+LogMark MarkOf(const File& file) noexcept {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!file || !GetFileInformationByHandle(file.Get(), &information)) return LogMark{};
+    return LogMark{true, information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow,
+                   (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow};
+}
 
 // The lines of the log one by one, each kept up to kLineCapacity bytes:
 // the mark stands near a line's start, the closing line is short.
@@ -103,12 +93,12 @@ private:
 
 }  // namespace
 
-LogMark MarkLog(const wchar_t* log) noexcept { return OpenedLog(log).Mark(); }
+LogMark MarkLog(const wchar_t* log) noexcept { return MarkOf(OpenLog(log)); }
 
 bool ReadClosingLine(const wchar_t* log, const LogMark& before, unsigned long processId, char* line,
                      unsigned long capacity, unsigned long& length) noexcept {
-    const OpenedLog file(log);
-    const LogMark after = file.Mark();
+    const File file = OpenLog(log);
+    const LogMark after = MarkOf(file);
     if (!after.found) return false;
     // What the log held before belongs to earlier runs, unless the file is
     // another one (made by the run, or put in its place) or has been cut.

@@ -308,10 +308,9 @@ PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinatio
         for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2, ++order) {
             const Entry entry = ReadEntry(value, i);
             if (!entry.understood) {
-                for (const std::size_t at : {i, i + 1}) {
-                    if (!ReadPath(value.String(at)).understood && !(at == i + 1 && entry.deletes)) {
-                        played.notUnderstood.push_back(std::wstring(value.String(at)));
-                    }
+                if (!entry.from.understood) played.notUnderstood.push_back(std::wstring(value.String(i)));
+                if (!entry.deletes && !entry.to.understood) {
+                    played.notUnderstood.push_back(std::wstring(value.String(i + 1)));
                 }
                 continue;
             }

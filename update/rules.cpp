@@ -100,7 +100,7 @@ std::optional<Outcome> KeepSamePair(const std::vector<FileReplacement>& replacem
 
 // Whether the restart already puts these same new files in place, each the
 // last work on its name.
-bool QueuedLast(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
+bool AlreadyQueued(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
     for (std::size_t i = 0; i < replacements.size(); ++i) {
         const WorkAtRestart& work = played.names[i];
         if (work.last != WorkAtRestart::Last::kRenamedOnto || !work.ours ||
@@ -113,9 +113,8 @@ bool QueuedLast(const std::vector<FileReplacement>& replacements, const PlayedQu
 }
 
 // The same new files that the restart already puts in place are not queued again.
-std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replacements,
-                                      const std::vector<std::wstring>& destinations) {
-    if (QueuedLast(replacements, PlayQueue(destinations))) return Outcome::kAtNextRestart;
+std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
+    if (AlreadyQueued(replacements, played)) return Outcome::kAtNextRestart;
     return std::nullopt;
 }
 
@@ -127,8 +126,7 @@ std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replac
 // is left to the restart. After anything else ours is queued to follow,
 // never put in place now, where theirs would undo it.
 std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& replacements,
-                                          const std::vector<std::wstring>& destinations) {
-    const PlayedQueue played = PlayQueue(destinations);
+                                          const PlayedQueue& played) {
     // The first few, as they stand: a value of thousands would drown the log.
     constexpr std::size_t kNamed = 10;
     for (std::size_t i = 0; i < played.notUnderstood.size() && i < kNamed; ++i) {
@@ -156,7 +154,7 @@ std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& re
         host::Log(L"O reinicio pon un motor igual ou m\u00E1is novo ca este: non se cambia nada");
         return Outcome::kAtNextRestart;
     }
-    if (QueuedLast(replacements, played)) return Outcome::kAtNextRestart;
+    if (AlreadyQueued(replacements, played)) return Outcome::kAtNextRestart;
     QueueForRestart(replacements);
     return Outcome::kAtNextRestart;
 }
@@ -223,9 +221,12 @@ Outcome UpdateFiles(const std::vector<FileReplacement>& replacements) {
     const std::vector<std::wstring> destinations = Destinations(replacements);
     if (const std::optional<Outcome> decided = KeepUnreadableEngine(replacements, destinations)) return *decided;
     if (const std::optional<Outcome> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
-    if (const std::optional<Outcome> decided = FollowOthersQueued(replacements, destinations)) return *decided;
+    // Read once for the rules that look at it: until the pair is queued or
+    // replaced, only a rule that ends the update changes the queue.
+    const PlayedQueue played = PlayQueue(destinations);
+    if (const std::optional<Outcome> decided = FollowOthersQueued(replacements, played)) return *decided;
     if (const std::optional<Outcome> decided = KeepSamePair(replacements, destinations)) return *decided;
-    if (const std::optional<Outcome> decided = KeepQueuedPair(replacements, destinations)) return *decided;
+    if (const std::optional<Outcome> decided = KeepQueuedPair(replacements, played)) return *decided;
     if (const std::optional<Outcome> decided = AskWhileInUse(replacements, destinations)) return *decided;
     return ReplaceNow(replacements, destinations);
 }
