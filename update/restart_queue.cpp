@@ -9,8 +9,6 @@
 
 #include "host/log.h"
 #include "runtime/handles.h"
-#include "runtime/paths.h"
-#include "runtime/strings.h"
 
 namespace update {
 
@@ -20,8 +18,6 @@ constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Sess
 // The restart carries out the first, then the second; where the second
 // exists, MoveFileEx appends to it.
 constexpr const wchar_t* kValues[] = {L"PendingFileRenameOperations", L"PendingFileRenameOperations2"};
-// What the updater names its copies beside the files it replaces.
-constexpr wchar_t kOwnPrefix[] = L"qnd";
 // Rounds of taking ours out while another program keeps changing the value.
 constexpr int kWriteTries = 5;
 
@@ -63,6 +59,8 @@ struct Value {
 // in any other, cutting or appending can shift a string into a deletion.
 std::wstring FlawOf(DWORD type, std::size_t bytes, const std::vector<Piece>& strings) {
     if (type != REG_MULTI_SZ) return L"non \u00E9 REG_MULTI_SZ";
+    // No bytes at all is an empty queue.
+    if (bytes == 0) return std::wstring();
     if (bytes % sizeof(wchar_t) != 0) return L"ten un n\u00FAmero impar de bytes";
     if (strings.empty() || strings.back().length != 0) return L"non remata nun texto baleiro";
     const std::size_t count = strings.size() - 1;
@@ -124,219 +122,18 @@ bool WriteValue(const wchar_t* name, const std::wstring& text) {
     return result == ERROR_SUCCESS;
 }
 
-// A queued string without its mark: the restart drops a leading "*" and the
-// character after it, each string on its own.
-std::wstring_view Unmarked(std::wstring_view text) {
-    if (text.size() >= 2 && text[0] == L'*') text.remove_prefix(2);
-    return text;
-}
-
-// A queued string as the restart reads it.
-struct QueuedPath {
-    bool understood = false;
-    bool replace = false;  // "!" or "@": replaces what is there
-    bool certain = false;  // "\??\"; "\\?\" is an NT path whose fate is not documented
-    // As Win32 takes it: "!\??\C:\x" and "*1\\?\c:\x" are C:\x and c:\x; a
-    // path on no drive letter keeps "\\?\" ("\\?\UNC\server\x").
-    std::wstring path;
-};
-
-QueuedPath ReadPath(std::wstring_view text) {
-    QueuedPath queued;
-    text = Unmarked(text);
-    queued.replace = text.starts_with(L'!') || text.starts_with(L'@');
-    if (queued.replace) text.remove_prefix(1);
-    queued.certain = text.starts_with(L"\\??\\");
-    if (!queued.certain && !text.starts_with(L"\\\\?\\")) return queued;
-    text.remove_prefix(4);
-    if (text.empty()) return queued;
-    queued.understood = true;
-    queued.path = text.size() >= 3 && text[1] == L':' && text[2] == L'\\' ? std::wstring(text)
-                                                                           : L"\\\\?\\" + std::wstring(text);
-    return queued;
-}
-
-// One entry of the queue: a rename of from onto to, or a delete of from.
-struct Entry {
-    QueuedPath from;
-    QueuedPath to;
-    bool deletes = false;
-    bool understood = false;
-};
-
-Entry ReadEntry(const Value& value, std::size_t pair) {
-    Entry entry{ReadPath(value.String(pair)), ReadPath(value.String(pair + 1))};
-    entry.deletes = Unmarked(value.String(pair + 1)).empty();
-    entry.understood = entry.from.understood && (entry.deletes || entry.to.understood);
-    return entry;
-}
-
-std::wstring NameOf(const std::wstring& path) { return path.substr(runtime::FolderPrefix(path).size()); }
-
-// One of the updater's own copies, made beside the file it was to replace.
-// The name first: most entries are other programs', told apart by text alone.
-bool OwnCopyBeside(const std::wstring& source, const std::wstring& destination) {
-    if (runtime::LCase(NameOf(source)).compare(0, 3, kOwnPrefix) != 0) return false;
-    return runtime::FolderPrefix(runtime::ComparablePath(source)) ==
-           runtime::FolderPrefix(runtime::ComparablePath(destination));
-}
-
-bool Contains(const std::vector<std::wstring>& comparablePaths, const std::wstring& path) {
-    return std::ranges::find(comparablePaths, runtime::ComparablePath(path)) != comparablePaths.end();
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return runtime::ComparablePath(a) == runtime::ComparablePath(b);
-}
-
-std::vector<std::wstring> Comparable(const std::vector<std::wstring>& paths) {
-    std::vector<std::wstring> comparable;
-    for (const std::wstring& path : paths) comparable.push_back(runtime::ComparablePath(path));
-    return comparable;
-}
-
-// A path on another computer is never opened nor looked up: as SYSTEM that
-// would make the PC sign in there. A path with no root is none of ours either.
-bool OnAnotherComputer(const std::wstring& path) {
-    if (runtime::LCase(path).starts_with(L"\\\\?\\unc\\")) return true;
-    const std::size_t root = path.find(L'\\', path.starts_with(L"\\\\?\\") ? 4 : 0);
-    return root == std::wstring::npos || GetDriveTypeW(path.substr(0, root + 1).c_str()) == DRIVE_REMOTE;
-}
-
-// The path with its short (8.3) names made long; as written where nothing
-// has that name.
-std::wstring LongPath(const std::wstring& path) {
-    const DWORD size = GetLongPathNameW(path.c_str(), nullptr, 0);
-    std::wstring buffer(size, L'\0');
-    const DWORD length = size == 0 ? 0 : GetLongPathNameW(path.c_str(), buffer.data(), size);
-    return length == 0 || length >= size ? path : buffer.substr(0, length);
-}
-
-// A short (8.3) name: "~" and a digit.
-bool ShortName(const std::wstring& name) {
-    for (std::size_t at = name.find(L'~'); at != std::wstring::npos; at = name.find(L'~', at + 1)) {
-        if (at + 1 < name.size() && name[at + 1] >= L'0' && name[at + 1] <= L'9') return true;
-    }
-    return false;
-}
-
-struct FolderIdentity {
-    DWORD volume;
-    DWORD indexHigh;
-    DWORD indexLow;
-    bool operator==(const FolderIdentity&) const = default;
-};
-
-// Opened asking for no access at all: only its identity is read, which a
-// folder one may not list still gives.
-std::optional<FolderIdentity> IdentityOf(const std::wstring& folder) {
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const runtime::FileHandle handle(
-        CreateFileW(folder.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!handle || !GetFileInformationByHandle(handle.Get(), &information)) return std::nullopt;
-    return FolderIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
-}
-
-// Tells which of the destinations a queued path names. A rename replaces a
-// name, not a file (our lexicon may not exist yet; a hard link to the engine
-// is not its name): the same folder, known by its identity, and the same
-// name. Text first: the file system is asked only about a path whose last
-// part is one of the names or a short name, and about a folder only once
-// its name is one of ours; the destinations' folders once.
-class OurNames {
-public:
-    explicit OurNames(const std::vector<std::wstring>& destinations) {
-        for (const std::wstring& destination : destinations) {
-            const std::wstring folder = runtime::FolderPrefix(destination);
-            names_.push_back({runtime::LCase(NameOf(LongPath(destination))), folder, IdentityOf(folder)});
-        }
-    }
-
-    std::optional<std::size_t> Find(const std::wstring& path) const {
-        const std::wstring name = runtime::LCase(NameOf(path));
-        const auto named = [&](const Name& ours) { return ours.name == name; };
-        if (!ShortName(name) && std::ranges::none_of(names_, named)) return std::nullopt;
-        if (OnAnotherComputer(path)) return std::nullopt;
-        const std::wstring longName = runtime::LCase(NameOf(LongPath(path)));
-        for (std::size_t i = 0; i < names_.size(); ++i) {
-            if (names_[i].name == longName && SameFolder(runtime::FolderPrefix(path), names_[i])) return i;
-        }
-        return std::nullopt;
-    }
-
-private:
-    struct Name {
-        std::wstring name;  // long, lower case
-        std::wstring folder;
-        std::optional<FolderIdentity> identity;
-    };
-
-    // With its backslash, a drive's root stays the root, not that drive's current folder.
-    static bool SameFolder(const std::wstring& theirs, const Name& mine) {
-        const std::optional<FolderIdentity> identity = IdentityOf(theirs);
-        if (identity && mine.identity) return *identity == *mine.identity;
-        // A folder that cannot be opened (delete-pending, denied) is known by its text.
-        return runtime::ComparablePath(LongPath(theirs)) == runtime::ComparablePath(LongPath(mine.folder));
-    }
-
-    std::vector<Name> names_;
-};
-
 struct Queue {
     Value values[2] = {ReadValue(kValues[0]), ReadValue(kValues[1])};
 };
 
-void Did(WorkAtRestart& work, WorkAtRestart::Last last, const std::wstring& source, bool ours, bool certain,
-         std::size_t order) {
-    work.last = last;
-    work.source = source;
-    work.ours = ours;
-    work.certain = certain;
-    work.order = order;
-}
-
-PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinations) {
-    PlayedQueue played{std::vector<WorkAtRestart>(destinations.size()), {}};
-    std::vector<bool> present(destinations.size());
-    for (std::size_t i = 0; i < destinations.size(); ++i) {
-        present[i] = GetFileAttributesW(destinations[i].c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-    const OurNames ours(destinations);
-    std::size_t order = 0;
-    for (const Value& value : queue.values) {
-        for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2, ++order) {
-            const Entry entry = ReadEntry(value, i);
-            if (!entry.understood) {
-                if (!entry.from.understood) played.notUnderstood.push_back(std::wstring(value.String(i)));
-                if (!entry.deletes && !entry.to.understood) {
-                    played.notUnderstood.push_back(std::wstring(value.String(i + 1)));
-                }
-                continue;
-            }
-            // From one of the names: a delete, or a move elsewhere, frees it.
-            if (const std::optional<std::size_t> from = ours.Find(entry.from.path)) {
-                WorkAtRestart& work = played.names[*from];
-                Did(work, entry.deletes ? WorkAtRestart::Last::kDeleted : WorkAtRestart::Last::kMovedAway, L"", false,
-                    entry.from.certain, order);
-                work.others.push_back(entry.deletes ? L"borrar " + entry.from.path
-                                                    : entry.from.path + L" a " + entry.to.path);
-                present[*from] = false;
-            }
-            if (entry.deletes) continue;
-            const std::optional<std::size_t> onto = ours.Find(entry.to.path);
-            if (!onto) continue;
-            WorkAtRestart& work = played.names[*onto];
-            const bool own = OwnCopyBeside(entry.from.path, destinations[*onto]);
-            if (!own) work.others.push_back(entry.from.path + L" sobre " + entry.to.path);
-            // Without "!", a rename onto a name that holds a file fails.
-            if (!entry.to.replace && present[*onto]) continue;
-            Did(work, WorkAtRestart::Last::kRenamedOnto, entry.from.path, own, entry.from.certain && entry.to.certain,
-                order);
-            present[*onto] = true;
+PlayedQueue PlayValues(const Queue& queue, const std::vector<std::wstring>& destinations) {
+    std::vector<std::wstring_view> strings[std::size(kValues)];
+    for (std::size_t value = 0; value < std::size(kValues); ++value) {
+        for (std::size_t i = 0; i < queue.values[value].strings.size(); ++i) {
+            strings[value].push_back(queue.values[value].String(i));
         }
     }
-    return played;
+    return Play(strings, destinations, WindowsView());
 }
 
 // Takes out of both values each rename onto one of destinations from a copy
@@ -346,12 +143,21 @@ PlayedQueue Play(const Queue& queue, const std::vector<std::wstring>& destinatio
 // as it is, but our copies named in it are deleted all the same, so that
 // their renames fail.
 void TakeOut(const std::vector<std::wstring>& destinations, const std::vector<std::wstring>& listed, bool listedGo) {
-    const std::vector<std::wstring> wanted = Comparable(destinations);
-    const std::vector<std::wstring> list = Comparable(listed);
+    FileSystemView& view = WindowsView();
+    NameTable names(destinations, view);
+    // Known by identity: Windows may store a path other than the one passed.
+    std::vector<FileIdentity> list;
+    for (const std::wstring& copy : listed) {
+        if (const std::optional<FileIdentity> identity = view.Identity(NtPath(copy))) list.push_back(*identity);
+    }
     const auto ours = [&](const QueuedPath& copy) {
-        return copy.understood &&
-               std::ranges::any_of(destinations, [&](const std::wstring& to) { return OwnCopyBeside(copy.path, to); }) &&
-               Contains(list, copy.path) == listedGo;
+        if (!copy.understood || !names.OwnCopy(copy.path)) return false;
+        const std::optional<FileIdentity> identity = view.Identity(std::wstring(copy.path));
+        return (identity && std::ranges::find(list, *identity) != list.end()) == listedGo;
+    };
+    const auto onOurs = [&](const QueuedPath& destination) {
+        const std::optional<NameTable::Found> found = destination.understood ? names.Find(destination.path) : std::nullopt;
+        return found && !found->stream && found->index < destinations.size();
     };
     for (const wchar_t* name : kValues) {
         std::vector<std::wstring> copies;
@@ -362,7 +168,7 @@ void TakeOut(const std::vector<std::wstring>& destinations, const std::vector<st
                 host::Log({L"O valor ", name, L" ", value.flaw, L": queda como est\u00E1"});
                 for (std::size_t i = 0; i < value.strings.size(); ++i) {
                     const QueuedPath copy = ReadPath(value.String(i));
-                    if (ours(copy)) copies.push_back(copy.path);
+                    if (ours(copy)) copies.push_back(Win32Path(copy.path));
                 }
                 break;
             }
@@ -370,14 +176,13 @@ void TakeOut(const std::vector<std::wstring>& destinations, const std::vector<st
             std::size_t from = 0;  // what is kept after the last pair cut
             std::vector<std::wstring> removed;
             for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2) {
-                const Entry entry = ReadEntry(value, i);
-                if (entry.deletes || !ours(entry.from) || !entry.to.understood || !Contains(wanted, entry.to.path)) {
-                    continue;
-                }
+                const QueuedPath copy = ReadPath(value.String(i));
+                const QueuedPath onto = ReadPath(value.String(i + 1));
+                if (NamesNothing(value.String(i + 1)) || !ours(copy) || !onOurs(onto)) continue;
                 kept.append(value.text, from, value.strings[i].begin - from);
                 from = value.strings[i + 1].end;
-                copies.push_back(entry.from.path);
-                removed.push_back(entry.from.path + L" sobre " + entry.to.path);
+                copies.push_back(Win32Path(copy.path));
+                removed.push_back(copies.back() + L" sobre " + Win32Path(onto.path));
             }
             if (copies.empty()) break;
             kept.append(value.text, from);
@@ -405,19 +210,22 @@ void TakeOut(const std::vector<std::wstring>& destinations, const std::vector<st
     }
 }
 
-// Whether both values are whole and the restart leaves each copy last on its
-// destination, the first before the second.
+// Whether both values are whole and the restart leaves each copy, known by
+// its identity, on its destination, the first before the second.
 bool QueuedLast(const std::vector<std::wstring>& copies, const std::vector<std::wstring>& destinations) {
     const Queue queue;
     if (!queue.values[0].flaw.empty() || !queue.values[1].flaw.empty()) return false;
-    const PlayedQueue played = Play(queue, destinations);
+    const PlayedQueue played = PlayValues(queue, destinations);
+    bool unconfirmed = false;
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        const WorkAtRestart& work = played.names[i];
-        if (work.last != WorkAtRestart::Last::kRenamedOnto || !work.ours || !SamePath(work.source, copies[i])) {
-            return false;
-        }
+        const AfterRestart& work = played.names[i];
+        if (work.holds != AfterRestart::Holds::kOurCopy) return false;
+        const std::optional<FileIdentity> identity = WindowsView().Identity(work.file);
+        if (!identity || identity != WindowsView().Identity(NtPath(copies[i]))) return false;
         if (i > 0 && work.order <= played.names[i - 1].order) return false;
+        unconfirmed = unconfirmed || work.unconfirmed;
     }
+    if (unconfirmed) LogUnconfirmed();
     return true;
 }
 
@@ -438,11 +246,16 @@ std::vector<std::wstring> QueuedRenames() {
     std::vector<std::wstring> strings;
     for (std::size_t i = 0; i < value.strings.size(); ++i) strings.emplace_back(value.String(i));
     // The empty string that closes a whole value is no entry.
-    if (value.present && value.flaw.empty()) strings.pop_back();
+    if (value.present && value.flaw.empty() && !strings.empty()) strings.pop_back();
     return strings;
 }
 
-PlayedQueue PlayQueue(const std::vector<std::wstring>& destinations) { return Play(Queue(), destinations); }
+PlayedQueue PlayQueue(const std::vector<std::wstring>& destinations) { return PlayValues(Queue(), destinations); }
+
+void LogUnconfirmed() {
+    host::Log(L"Windows gardou os nosos na cola do reinicio co cami\u00F1o tal como se lle pasou (*2): non confirma "
+              L"que os faga ao reiniciar");
+}
 
 bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std::wstring>& destinations) {
     // Which value MoveFileEx appends to is Windows' own choice: both must be certain.
@@ -452,6 +265,11 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
         host::Log({L"O valor ", kValues[i], L" ", queue.values[i].flaw, L": non se pon nada na cola do reinicio"});
         return false;
     }
+    // How MoveFileEx appends to a value of no bytes is not documented (Wine's
+    // loses the first character): an empty queue goes before ours come.
+    for (std::size_t i = 0; i < std::size(kValues); ++i) {
+        if (queue.values[i].present && queue.values[i].text.empty()) WriteValue(kValues[i], std::wstring());
+    }
     // The copies are made beside the pair: the pair's paths are theirs too.
     std::optional<std::wstring> logged;
     for (const std::wstring& destination : destinations) {
@@ -459,7 +277,7 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
         if (!link || link == logged) continue;
         logged = link;
         host::Log({L"Hai unha uni\u00F3n ou ligaz\u00F3n simb\u00F3lica en ", *link,
-                   L": o Windows de hoxe pode non facer por ela os cambios do reinicio (v\u00E9xase "
+                   L": o cambio do reinicio depende de que este cami\u00F1o leve daquela ao mesmo sitio (v\u00E9xase "
                    L"%SystemRoot%\\PFRO.log)"});
     }
     const auto takeOursOut = [&] { TakeOut(destinations, copies, true); };
@@ -484,6 +302,5 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
 void Unqueue(const std::vector<std::wstring>& destinations, const std::vector<std::wstring>& kept) {
     TakeOut(destinations, kept, false);
 }
-
 
 }  // namespace update

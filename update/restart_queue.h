@@ -4,16 +4,15 @@
 // understand, are kept byte for byte; only the updater's own entries are
 // ever taken out, and only from a value that is whole pairs closed by one
 // empty string, the one shape whose pairs are certain.
-//
-// A queued string is an optional mark ("*" and the character after it, which
-// Windows 10 and 11 now write before each string), an optional "!" or "@"
-// (replace what is there), then "\??\" or "\\?\" and the path. The mark is
-// kept wherever the value is kept and ignored wherever a path is compared.
+// The updater's own entries are known by what they are, not by their text:
+// Windows 10 and 11 store a rename's final path, with a mark, rather than
+// the path passed (update/queued_names.h).
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "update/restart_play.h"
 
 namespace update {
 
@@ -22,40 +21,22 @@ namespace update {
 // source), and so on.
 std::vector<std::wstring> QueuedRenames();
 
-// What the restart does to one file's name, the queue played in order over
-// both values: a rename without "!" puts a file there only where the name is
-// free at that point, after the deletes and moves before it. A queued path
-// names the file when it names a file of that name in the same folder, known
-// by the folder's identity on its volume, however the path is written (short
-// names, other case, "\??\" or "\\?\", a mark or none); one on another
-// computer never does.
-struct WorkAtRestart {
-    enum class Last { kNothing, kRenamedOnto, kDeleted, kMovedAway };
-    Last last = Last::kNothing;  // the last work that changes what the name holds
-    std::wstring source;         // what kRenamedOnto puts there
-    bool ours = false;           // that work is a rename from one of the updater's own copies
-    // That work is written as the restart surely carries it out: "\\?\" is
-    // an NT path to it, and what it does with one is not documented.
-    bool certain = true;
-    std::size_t order = 0;  // where that work stands in the queue
-    // Other programs' entries that touch the name, from it or onto it, as the log names them.
-    std::vector<std::wstring> others;
-};
-struct PlayedQueue {
-    std::vector<WorkAtRestart> names;  // one for each destination, in order
-    // Strings of no form the program understands, as they stand.
-    std::vector<std::wstring> notUnderstood;
-};
+// What the next restart leaves on each destination, both values played as
+// they stand now.
 PlayedQueue PlayQueue(const std::vector<std::wstring>& destinations);
+
+// Logs that Windows kept the path of our queued renames as passed ("*2"):
+// whether the restart carries them out is not confirmed.
+void LogUnconfirmed();
 
 // Queues each copy to replace its destination at the next restart, in order,
 // after whatever is queued. Only when both values are absent or whole pairs
 // closed by one empty string, where appending cannot shift or glue pairs;
-// ours must then read back whole, in order and after every other entry that
-// touches the destinations, or they are taken out again. A junction or
+// the restart must then leave each copy, known by its identity, on its
+// destination, in order, or ours are taken out again. A junction or
 // symbolic link on the way to the destinations, beside which the copies
-// are, is logged: Windows may refuse a marked rename through one at the
-// restart.
+// are, is logged: Windows stores the path it leads to, and the rename at
+// the restart depends on its still leading there.
 // False when nothing of ours is left queued; the reason is logged.
 bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std::wstring>& destinations);
 

@@ -98,17 +98,20 @@ std::optional<Outcome> KeepSamePair(const std::vector<FileReplacement>& replacem
     return Outcome::kAlreadyThere;
 }
 
-// Whether the restart already puts these same new files in place, each the
-// last work on its name.
+// Whether the restart puts these same new files in place: our untouched
+// copy on each name, in order.
 bool AlreadyQueued(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
+    bool unconfirmed = false;
     for (std::size_t i = 0; i < replacements.size(); ++i) {
-        const WorkAtRestart& work = played.names[i];
-        if (work.last != WorkAtRestart::Last::kRenamedOnto || !work.ours ||
-            !SameContents(replacements[i].source, work.source)) {
+        const AfterRestart& work = played.names[i];
+        if (work.holds != AfterRestart::Holds::kOurCopy || (i > 0 && work.order <= played.names[i - 1].order) ||
+            !SameContents(replacements[i].source, Win32Path(work.file))) {
             return false;
         }
+        unconfirmed = unconfirmed || work.unconfirmed;
     }
     host::Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
+    if (unconfirmed) LogUnconfirmed();
     return true;
 }
 
@@ -118,16 +121,11 @@ std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replac
     return std::nullopt;
 }
 
-// What other programs queued for the restart on the files' names, onto them
-// or from them, is what the restart does, and it is left as it is. An
-// engine that the restart deletes is the speller being removed: nothing is
-// queued, which would bring the files back with nothing registered. A same
-// or newer engine of theirs, written as the restart surely carries it out,
-// is left to the restart. After anything else ours is queued to follow,
-// never put in place now, where theirs would undo it.
-std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& replacements,
-                                          const PlayedQueue& played) {
-    // The first few, as they stand: a value of thousands would drown the log.
+// What the log says of the queue before any rule reads it: strings the
+// program does not understand, the first few as they stand (a value of
+// thousands would drown the log), other programs' work on the names, and
+// each name whose outcome cannot be known.
+void LogQueue(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
     constexpr std::size_t kNamed = 10;
     for (std::size_t i = 0; i < played.notUnderstood.size() && i < kNamed; ++i) {
         host::Log({L"Texto da cola do reinicio que o programa non entende: ", played.notUnderstood[i]});
@@ -136,25 +134,47 @@ std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& re
         host::Log({L"e ", runtime::NumberText(static_cast<unsigned>(played.notUnderstood.size() - kNamed)),
                    L" m\u00E1is que o programa non entende"});
     }
-    bool others = false;
-    for (const WorkAtRestart& work : played.names) {
-        for (const std::wstring& line : work.others) host::Log({L"Outro programa ten na cola do reinicio: ", line});
-        others = others || !work.others.empty();
+    for (const std::wstring& line : played.others) host::Log({L"Outro programa ten na cola do reinicio: ", line});
+    for (std::size_t i = 0; i < replacements.size(); ++i) {
+        if (played.names[i].holds == AfterRestart::Holds::kUnknown) {
+            host::Log({L"Non se sabe que deixa o reinicio en ", replacements[i].destination});
+        }
     }
-    if (!others) return std::nullopt;
+}
+
+// An engine that another program's queued work deletes at the restart is
+// the speller being removed: nothing is queued, which would bring the files
+// back with nothing registered. Read before anything is asked of the engine:
+// there is nothing to read, nor to ask a person to close, of a file that
+// the restart deletes, however new it is.
+std::optional<Outcome> KeepBeingRemoved(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
+    const AfterRestart& engine = played.names.front();
+    if (engine.holds != AfterRestart::Holds::kNothing || !engine.deleted) return std::nullopt;
+    host::Log({L"O reinicio borra o motor ", replacements.front().destination,
+               L": o corrector est\u00E1 a desinstalarse; non se cambia nada"});
+    return Outcome::kBeingRemoved;
+}
+
+// What other programs queued for the restart is left as it is. Where the
+// restart leaves either name other than as it is now or with our copy, a
+// same or newer engine of theirs, known to land there, is left to the
+// restart; after anything else, or anything that cannot be known, ours is
+// queued to follow, never put in place now, where theirs would undo it.
+std::optional<Outcome> FollowOthersQueued(const std::vector<FileReplacement>& replacements,
+                                          const PlayedQueue& played) {
+    const auto changedByOthers = [](const AfterRestart& work) {
+        return work.holds != AfterRestart::Holds::kUnchanged && work.holds != AfterRestart::Holds::kOurCopy;
+    };
+    if (std::ranges::none_of(played.names, changedByOthers)) return std::nullopt;
     const FileReplacement& engine = replacements.front();
-    const WorkAtRestart& onto = played.names.front();
-    if (onto.last == WorkAtRestart::Last::kDeleted && onto.certain) {
-        host::Log({L"O reinicio borra o motor ", engine.destination,
-                   L": o corrector est\u00E1 a desinstalarse; non se cambia nada"});
-        return Outcome::kBeingRemoved;
+    const AfterRestart& onto = played.names.front();
+    if (onto.holds == AfterRestart::Holds::kTheirs) {
+        const std::wstring theirs = Win32Path(onto.file);
+        if (SameContents(engine.source, theirs) || IsNewer(FileVersion(theirs), FileVersion(engine.source))) {
+            host::Log(L"O reinicio pon un motor igual ou m\u00E1is novo ca este: non se cambia nada");
+            return Outcome::kAtNextRestart;
+        }
     }
-    if (onto.last == WorkAtRestart::Last::kRenamedOnto && !onto.ours && onto.certain &&
-        (SameContents(engine.source, onto.source) || IsNewer(FileVersion(onto.source), FileVersion(engine.source)))) {
-        host::Log(L"O reinicio pon un motor igual ou m\u00E1is novo ca este: non se cambia nada");
-        return Outcome::kAtNextRestart;
-    }
-    if (AlreadyQueued(replacements, played)) return Outcome::kAtNextRestart;
     QueueForRestart(replacements);
     return Outcome::kAtNextRestart;
 }
@@ -219,11 +239,13 @@ Outcome UpdateFiles(const std::vector<FileReplacement>& replacements) {
     for (const FileReplacement& file : replacements) CheckReadable(file.source);
     CheckNewFiles(replacements, SourceFolder(replacements));
     const std::vector<std::wstring> destinations = Destinations(replacements);
-    if (const std::optional<Outcome> decided = KeepUnreadableEngine(replacements, destinations)) return *decided;
-    if (const std::optional<Outcome> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
     // Read once for the rules that look at it: until the pair is queued or
     // replaced, only a rule that ends the update changes the queue.
     const PlayedQueue played = PlayQueue(destinations);
+    LogQueue(replacements, played);
+    if (const std::optional<Outcome> decided = KeepBeingRemoved(replacements, played)) return *decided;
+    if (const std::optional<Outcome> decided = KeepUnreadableEngine(replacements, destinations)) return *decided;
+    if (const std::optional<Outcome> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
     if (const std::optional<Outcome> decided = FollowOthersQueued(replacements, played)) return *decided;
     if (const std::optional<Outcome> decided = KeepSamePair(replacements, destinations)) return *decided;
     if (const std::optional<Outcome> decided = KeepQueuedPair(replacements, played)) return *decided;

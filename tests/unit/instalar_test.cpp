@@ -609,8 +609,9 @@ TEST_F(Instalar, AnEngineHeldExclusivelyIsNeverReplaced) {
 // Other programs' work queued on the files' names, from them or onto them,
 // stays as it is, played in order as the restart plays it: after their
 // newer engine, or the engine's delete, nothing is queued; after anything
-// else, our pair. Their files and ours are known however the value names
-// them, with or without the mark Windows 10 and 11 write.
+// else the restart changes, or may change, our pair. Their files and ours
+// are known however the value names them, with or without the mark Windows
+// 10 and 11 write.
 TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
     using testing_support::RestartQueueSandbox;
     ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v1.dll").c_str(), (source / L"QUENDOR.DLL").c_str(), FALSE));
@@ -623,43 +624,62 @@ TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
     const std::wstring lex = L"\\??\\" + Proof(L"QUENDOR.LEX");
     const std::wstring qnd1 = L"\\??\\" + Proof(L"QND1.tmp");
     const std::wstring qnd2 = L"\\??\\" + Proof(L"QND2.tmp");
+    const std::wstring old = L"\\??\\" + Proof(L"old.dll");
+    const std::wstring twin = L"\\??\\" + Proof(L"twin.dll");
     const std::vector<std::wstring> oursMarked = {L"*1" + qnd1, L"*1!" + dll, L"*1" + qnd2, L"*1!" + lex};
     const struct {
         const char* what;
         std::vector<std::wstring> first;
         std::vector<std::wstring> second = {};
         int exitCode = host::kExitAtNextRestart;
-        std::size_t kept = 99;  // how many of first's strings stay in front; all by default
         bool oursAfter = false;
+        std::optional<std::vector<std::wstring>> stays = {};  // first's strings left in front; all by default
+        bool newerInstalled = false;  // the installed engine is 2.0, the new one 1.0
     } rows[] = {
         {"their newer engine", {ofc, L"!" + dll}},
         {"their newer engine, marked", {L"*1" + ofc, L"*1!" + dll}},
         {"marked, by its short name", {L"*1" + ofc, L"*1!\\??\\" + shortProof + L"\\QUENDOR.DLL"}},
-        {"marked *0, *2 and *x", {L"*0" + ofc, L"*2!" + dll, L"*x" + ofc, L"*x!" + dll}},
+        {"marked *0", {L"*0" + ofc, L"*0!" + dll}},
+        {"kept as passed (*2) and *x: not confirmed", {L"*2" + ofc, L"*2!" + dll, L"*x" + ofc, L"*x!" + dll}, {},
+         3010, true},
         {"@ for !", {ofc, L"@" + dll}},
         {"a mark on the destination only", {ofc, L"*1!" + dll}},
         {"in the second value", {}, {L"*1" + ofc, L"*1!" + dll}},
         {"onto the engine freed by a delete, without !", {dll, L"", ofc, dll}},
         {"the engine deleted: the speller removed", {L"*1" + dll, L""}, {}, host::kExitNothingToUpdate},
-        {"their newer engine without !: it fails", {ofc, dll}, {}, host::kExitAtNextRestart, 99, true},
-        {"as an NT path", {ofc, L"!\\\\?\\" + runtime::LCase(shortProof) + L"\\quendor.dll"}, {}, 3010, 99, true},
-        {"the lexicon deleted, marked", {L"*1" + lex, L""}, {}, host::kExitAtNextRestart, 99, true},
-        {"the lexicon moved elsewhere", {lex, L"!\\??\\C:\\Other\\x.lex"}, {}, host::kExitAtNextRestart, 99, true},
+        {"both deleted while a newer engine is installed", {dll, L"", lex, L""}, {}, host::kExitNothingToUpdate, false,
+         {}, true},
+        {"their newer engine without !: it fails, the pair is replaced now", {ofc, dll}, {}, host::kExitUpdated},
+        {"as an NT path", {ofc, L"!\\\\?\\" + runtime::LCase(shortProof) + L"\\quendor.dll"}, {}, 3010, true},
+        {"the lexicon deleted, marked", {L"*1" + lex, L""}, {}, host::kExitAtNextRestart, true},
+        {"the lexicon moved elsewhere", {lex, L"!\\??\\C:\\Other\\x.lex"}, {}, host::kExitAtNextRestart, true},
+        {"the lexicon's default stream deleted", {lex + L"::$DATA", L""}, {}, host::kExitAtNextRestart, true},
         {"a mark of two characters is not understood", {ofc, L"*12!" + dll}, {}, host::kExitUpdated},
+        {"a file that merely starts with qnd is theirs", {L"\\??\\" + Proof(L"qndict.lex"), L"!" + lex}, {}, 3010,
+         true},
+        {"their chain ends in an older engine", {old, L"!" + twin, twin, L"!" + dll}, {}, 3010, true},
         {"ours, marked", oursMarked},
         {"ours, one marked", {qnd1, L"!" + dll, L"*1" + qnd2, L"*1!" + lex}},
         {"ours, marked on the destinations only", {qnd1, L"*1!" + dll, qnd2, L"*1!" + lex}},
         {"ours, then their lexicon's delete", {oursMarked[0], oursMarked[1], oursMarked[2], oursMarked[3], lex, L""},
-         {}, host::kExitAtNextRestart, 2, true},
+         {}, host::kExitAtNextRestart, true, std::vector<std::wstring>{lex, L""}},
+        {"ours, after their delete of our engine's copy: replaced now", {qnd1, L"", qnd1, L"!" + dll, qnd2, L"!" + lex},
+         {}, host::kExitUpdated, false, std::vector<std::wstring>{qnd1, L""}},
+        {"ours, after their file renamed onto our engine's copy", {old, L"!" + qnd1, qnd1, L"!" + dll, qnd2, L"!" + lex},
+         {}, 3010, true, std::vector<std::wstring>{old, L"!" + qnd1}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         RestartQueueSandbox queue;
-        WriteFile(Proof(L"QUENDOR.DLL"), "old engine");
+        const std::string installed = row.newerInstalled ? ReadFile(TestFolder() + L"\\engine_v2.dll") : "old engine";
+        WriteFile(Proof(L"QUENDOR.DLL"), installed);
         WriteFile(Proof(L"QUENDOR.LEX"), "old lexicon");
         ASSERT_TRUE(CopyFileW((TestFolder() + L"\\engine_v2.dll").c_str(), Proof(L"~ofc1.tmp").c_str(), FALSE));
         ASSERT_TRUE(CopyFileW((source / L"QUENDOR.DLL").c_str(), Proof(L"QND1.tmp").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((source / L"QUENDOR.DLL").c_str(), Proof(L"twin.dll").c_str(), FALSE));
         WriteFile(Proof(L"QND2.tmp"), "new lexicon");
+        WriteFile(Proof(L"old.dll"), "old engine");
+        WriteFile(Proof(L"qndict.lex"), "their lexicon");
         const auto value = [](const std::vector<std::wstring>& strings) {
             return strings.empty() ? std::nullopt : std::optional(RestartQueueSandbox::Bytes(strings) + std::string(2, 0));
         };
@@ -670,15 +690,16 @@ TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
         host::SetRunMode(host::RunMode::kInteractive);
         FrmInstalador::Instance().Unload();
         const std::vector<std::wstring> after = queue.Queued();
-        const std::size_t kept = std::min(row.kept, row.first.size());
-        ASSERT_EQ(kept + (row.oursAfter ? 4 : 0), after.size()) << testing::PrintToString(after);
-        EXPECT_TRUE(std::equal(row.first.end() - kept, row.first.end(), after.begin())) << testing::PrintToString(after);
+        const std::vector<std::wstring>& stays = row.stays ? *row.stays : row.first;
+        ASSERT_EQ(stays.size() + (row.oursAfter ? 4 : 0), after.size()) << testing::PrintToString(after);
+        EXPECT_TRUE(std::equal(stays.begin(), stays.end(), after.begin())) << testing::PrintToString(after);
         if (row.oursAfter) {
             EXPECT_EQ(L"!" + lex, after.back());
         }
         EXPECT_EQ(value(row.second), RestartQueueSandbox::Value(testing_support::kPendingRenames2));
         EXPECT_EQ(ReadFile(TestFolder() + L"\\engine_v2.dll"), ReadFile(Proof(L"~ofc1.tmp")));
-        EXPECT_EQ(row.exitCode == host::kExitUpdated ? ReadFile(source / L"QUENDOR.DLL") : "old engine",
+        EXPECT_EQ("their lexicon", ReadFile(Proof(L"qndict.lex")));
+        EXPECT_EQ(row.exitCode == host::kExitUpdated ? ReadFile(source / L"QUENDOR.DLL") : installed,
                   ReadFile(Proof(L"QUENDOR.DLL")));
     }
 }
@@ -702,6 +723,7 @@ TEST_F(Instalar, RestartQueueValuesAreNeverReshaped) {
     } values[] = {
         {"whole, ending in their deletion", bytes({copy, onto, dangling, L"", L""}), true, bytes({dangling, L"", L""})},
         {"only ours", bytes({copy, onto, L""}), true},
+        {"no bytes at all: an empty queue", "", true, ""},
         {"marked as today's Windows writes", bytes({L"*1" + copy, L"*1" + onto, L"*1" + dangling, L"", L""}), true,
          bytes({L"*1" + dangling, L"", L""})},
         {"an odd byte length", bytes({copy, onto, L""}) + "A", false},
@@ -718,7 +740,8 @@ TEST_F(Instalar, RestartQueueValuesAreNeverReshaped) {
             WriteFile(Proof(L"QND1.tmp"), "stale copy");
             update::Unqueue({Proof(L"QUENDOR.DLL"), Proof(L"QUENDOR.LEX")});
             EXPECT_EQ(value.whole ? value.after : value.before, RestartQueueSandbox::Value(name));
-            EXPECT_EQ("<missing>", ReadFile(Proof(L"QND1.tmp"))) << "our stale copy deleted";
+            EXPECT_EQ(value.before.empty() ? "stale copy" : "<missing>", ReadFile(Proof(L"QND1.tmp")))
+                << "our stale copy deleted where the value names it";
             bool queued = true;
             try {
                 update::QueueForRestart({{source / L"QUENDOR.DLL", Proof(L"QUENDOR.DLL")},
@@ -746,25 +769,50 @@ TEST_F(Instalar, RestartQueueValuesAreNeverReshaped) {
     }
 }
 
-// Windows 10 and 11 queue each string with a mark in front: ours read back
-// so, and stay queued as written, the staged copies with them.
-TEST_F(Instalar, RenamesQueuedWithTheMarkOfTodaysWindowsReadBack) {
+// Windows 10 and 11 queue each string with a mark in front and, with "*1",
+// the final path rather than the one passed: ours read back so, and stay
+// queued as written, the staged copies with them; a later run that
+// replaces at once with newer files takes them out and deletes the copies.
+TEST_F(Instalar, RenamesQueuedAsTodaysWindowsStoresThemReadBack) {
     using testing_support::RestartQueueSandbox;
-    RestartQueueSandbox queue;
-    shared.Fill({Entry()});
+    // The shared-DLL list names the folder by its short (8.3) name.
+    wchar_t shortName[MAX_PATH];
+    const std::wstring shortOffice(shortName, GetShortPathNameW(office.Path().c_str(), shortName, MAX_PATH));
+    ASSERT_NE(runtime::LCase(office.Path()), runtime::LCase(shortOffice));
+    shared.Fill({shortOffice + L"\\Office\\Microsoft Shared\\Web\\X.DLL"});
     static std::vector<std::wstring> written;
-    update::QueueCallsInUse().queue = [](const std::wstring& from, const std::wstring& to) {
-        written.insert(written.end(), {L"*1\\??\\" + from, L"*1!\\??\\" + to});
-        std::vector<std::wstring> strings = written;
-        strings.push_back(L"");
-        RestartQueueSandbox::SetValue(testing_support::kPendingRenames, RestartQueueSandbox::Bytes(strings));
-        return true;
-    };
-    host::SetRunMode(host::RunMode::kSilent);
-    QueueWhileTheLexiconIsHeld();
-    host::SetRunMode(host::RunMode::kInteractive);
-    EXPECT_EQ(written, queue.Queued());
-    EXPECT_EQ(5u, FilesIn(ProofFolder()).size()) << "the two staged copies stay beside the files and the lock file";
+    static const wchar_t* mark;
+    const update::QueueCalls windows = update::QueueCallsInUse();
+    for (const wchar_t* stored : {L"*1", L"*2"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(stored)));
+        RestartQueueSandbox queue;
+        written.clear();
+        mark = stored;
+        // "*1": both paths made final (long); "*2": both kept as passed.
+        update::QueueCallsInUse().queue = [](const std::wstring& from, const std::wstring& to) {
+            const auto final = [](const std::wstring& path) {
+                wchar_t buffer[MAX_PATH];
+                const DWORD length = GetLongPathNameW(path.c_str(), buffer, MAX_PATH);
+                return mark[1] == L'1' && length > 0 ? std::wstring(buffer, length) : path;
+            };
+            written.insert(written.end(), {mark + (L"\\??\\" + final(from)), mark + (L"!\\??\\" + final(to))});
+            std::vector<std::wstring> strings = written;
+            strings.push_back(L"");
+            RestartQueueSandbox::SetValue(testing_support::kPendingRenames, RestartQueueSandbox::Bytes(strings));
+            return true;
+        };
+        host::SetRunMode(host::RunMode::kSilent);
+        QueueWhileTheLexiconIsHeld();
+        EXPECT_EQ(written, queue.Queued());
+        EXPECT_EQ(5u, FilesIn(ProofFolder()).size()) << "the two staged copies stay beside the files and the lock file";
+        update::QueueCallsInUse() = windows;
+        WriteFile(source / L"QUENDOR.LEX", "newer lexicon");
+        EXPECT_EQ(host::kExitUpdated, Run());
+        FrmInstalador::Instance().Unload();
+        host::SetRunMode(host::RunMode::kInteractive);
+        EXPECT_TRUE(queue.Queued().empty()) << testing::PrintToString(queue.Queued());
+        ExpectNoStrayFiles();
+    }
 }
 
 // Another program appends to the value while ours are taken out of it: what
