@@ -17,6 +17,7 @@
 #include "runtime/strings.h"
 #include "update/rules.h"
 #include "update/integrity.h"
+#include "update/queued_names.h"
 #include "update/replacement_lock.h"
 
 namespace {
@@ -56,16 +57,16 @@ constexpr Desenlace DesenlaceDe(update::Outcome actualizacion) noexcept {
 }
 
 // The files of the pair in the proofing folder, the lock file and the copies
-// staged beside them, this run's or an earlier one's still queued (the QND
-// files that the restart queue takes for the updater's): none of them may be
-// the log.
+// staged beside them, this run's or an earlier one's still queued (those
+// whose long name the restart queue takes for the updater's; the search
+// also matches short names): none of them may be the log.
 std::vector<std::wstring> FicheirosDoCartafol(const std::wstring& carpeta) {
     std::vector<std::wstring> ficheiros = {carpeta + kEngineFile, carpeta + kLexiconFile,
                                            carpeta + L"\\" + update::kLockFileName};
     WIN32_FIND_DATAW atopado;
     const runtime::FindHandle busca(FindFirstFileW((carpeta + L"\\QND*").c_str(), &atopado));
     for (bool mais = static_cast<bool>(busca); mais; mais = FindNextFileW(busca.Get(), &atopado) != FALSE) {
-        ficheiros.push_back(carpeta + L"\\" + atopado.cFileName);
+        if (update::OwnCopyName(atopado.cFileName)) ficheiros.push_back(carpeta + L"\\" + atopado.cFileName);
     }
     return ficheiros;
 }

@@ -717,6 +717,9 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
          nullptr, false, false, 0, "old engine", "old lexicon"},
         {"log onto the lock file", L"/S \"/LOG=" + Proof(update::kLockFileName) + L"\"", nullptr, kShareAll, nullptr,
          false, false, 1639, "old engine", "old lexicon"},
+        // A name that merely starts as the updater's copies do is no file of the speller's.
+        {"log beside the pair", L"/S \"/LOG=" + Proof(L"qnd-notes.log") + L"\"", nullptr, kShareAll, nullptr, false,
+         false, 0, kNewEngine, "new lexicon"},
         {"progress only, log in a missing folder", L"/passive \"/LOG=" + missingFolder + L"\\a.log\"", nullptr, kShareAll,
          nullptr, false, false, 1639, "old engine", "old lexicon"},
         {"default log's name taken by a folder", L"/S /LOG", nullptr, kShareAll, nullptr, false, false, 0, kNewEngine, "new lexicon",
@@ -806,6 +809,11 @@ TEST_F(EndToEnd, SilentRunsShowNothingAndTellTheOutcomeByTheirExitCode) {
         if (run.removed == nullptr) left.insert(L"QUENDOR.DLL");
         std::set<std::wstring> staged = ProofFiles();
         for (const std::wstring& name : left) staged.erase(name);
+        // A log beside the pair holds the run, to its last line.
+        if (staged.erase(L"qnd-notes.log") > 0) {
+            EXPECT_NE(std::string::npos, ReadFile(Proof(L"qnd-notes.log")).find("Remata co c"));
+            DeleteFileW(Proof(L"qnd-notes.log").c_str());
+        }
         // The lock file stays, empty.
         if (staged.erase(update::kLockFileName) > 0) { EXPECT_EQ("", ReadFile(Proof(update::kLockFileName))); }
         if (run.exitCode == 3010) {
