@@ -133,22 +133,39 @@ set_queue() {
     >"$build_dir/restart/queue.reg"
   wine regedit /s "$(winepath -w "$build_dir/restart/queue.reg" 2>/dev/null)"
 }
+# theirs <what> <exit code, its low 8 bits> <queued strings...>
 theirs() {
   cp "$(dirname "$engine_v1")/fake_engine.dll" "$proof/QUENDOR.DLL"
   printf 'QUENDOR.LEX vello\r\n' >"$proof/QUENDOR.LEX"
-  set_queue "$2" "$3"
+  set_queue "${@:3}"
   run
   code=$?
-  check "$1: the run ends with 3010 (got $code)" test "$code" = 194
+  check "$1: the run ends with $2 (got $code)" test "$code" = "$2"
   restart
   check "$1: after the restart the new pair is in place" \
     bash -c 'cmp -s "$1/QUENDOR.DLL" "$2/QUENDOR.DLL" && cmp -s "$1/QUENDOR.LEX" "$2/QUENDOR.LEX"' _ "$downloads" "$proof"
 }
 folder='C:\Office\Microsoft Shared\PROOF'
-theirs "their delete of the lexicon" "\\??\\$folder\\QUENDOR.LEX" ""
+theirs "their delete of the lexicon" 194 "\\??\\$folder\\QUENDOR.LEX" ""
 check "the log names the link" grep -qF "ligazón simbólica en C:\\Office:" "$downloads/a.log"
-theirs "their newer engine without !" '\??\C:\Other\newer.dll' "\\??\\$folder\\QUENDOR.DLL"
+# Without "!" their rename fails at the restart: it changes nothing, and the pair is replaced now.
+theirs "their newer engine without !" 0 '\??\C:\Other\newer.dll' "\\??\\$folder\\QUENDOR.DLL"
 check "whose rename failed" cmp -s "$(dirname "$engine_v1")/engine_v2.dll" "$drive_c/Other/newer.dll"
+# Their chain ends in an older engine, though its last link is now a twin of ours.
+printf 'QUENDOR.DLL vello\r\n' >"$drive_c/Other/old.dll"
+cp "$downloads/QUENDOR.DLL" "$drive_c/Other/B.dll"
+theirs "their chain, old onto B and B onto the engine" 194 '\??\C:\Other\old.dll' '!\??\C:\Other\B.dll' \
+  '\??\C:\Other\B.dll' "!\\??\\$folder\\QUENDOR.DLL"
+
+# Another program removes the speller while a newer engine is installed:
+# nothing is changed or queued, and the restart leaves no speller.
+cp "$(dirname "$engine_v1")/engine_v2.dll" "$proof/QUENDOR.DLL"
+set_queue "\\??\\$folder\\QUENDOR.DLL" "" "\\??\\$folder\\QUENDOR.LEX" ""
+run
+code=$?
+check "the speller being removed over a newer engine: the run ends with 4 (got $code)" test "$code" = 4
+restart
+check "and after the restart neither file is there" test ! -e "$proof/QUENDOR.DLL" -a ! -e "$proof/QUENDOR.LEX"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
