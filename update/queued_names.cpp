@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/handles.h"
+#include "runtime/paths.h"
 
 namespace update {
 
@@ -123,9 +124,10 @@ QueuedPath ReadPath(std::wstring_view text) {
 bool NamesNothing(std::wstring_view text) { return text.empty() || (text.size() == 2 && text[0] == L'*'); }
 
 std::wstring NtPath(const std::wstring& win32) {
-    if (win32.starts_with(kNtPrefix)) return win32.substr(4);
-    if (win32.starts_with(L"\\\\")) return L"UNC" + win32.substr(1);
-    return win32;
+    const std::wstring full = runtime::FullPath(win32);
+    if (full.starts_with(kNtPrefix)) return full.substr(4);
+    if (full.starts_with(L"\\\\")) return L"UNC" + full.substr(1);
+    return full;
 }
 
 std::wstring Win32Path(std::wstring_view nt) {

@@ -66,8 +66,8 @@ QueuedPath ReadPath(std::wstring_view text);
 // The destination of a delete: empty, marked or not.
 bool NamesNothing(std::wstring_view text);
 
-// The NT path of a path as Win32 takes it, and back: a drive letter's path
-// is the same; any other is reached through "\\?\".
+// The NT path of a path as Win32 takes it (made full), and back: a drive
+// letter's path is the same; any other is reached through "\\?\".
 std::wstring NtPath(const std::wstring& win32);
 std::wstring Win32Path(std::wstring_view nt);
 

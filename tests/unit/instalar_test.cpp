@@ -695,6 +695,7 @@ TEST_F(Instalar, AnotherProgramsQueuedFilesAreKept) {
         EXPECT_TRUE(std::equal(stays.begin(), stays.end(), after.begin())) << testing::PrintToString(after);
         if (row.oursAfter) {
             EXPECT_EQ(L"!" + lex, after.back());
+            EXPECT_EQ(row.first.end(), std::ranges::find(row.first, after[after.size() - 4])) << "queued anew";
         }
         EXPECT_EQ(value(row.second), RestartQueueSandbox::Value(testing_support::kPendingRenames2));
         EXPECT_EQ(ReadFile(TestFolder() + L"\\engine_v2.dll"), ReadFile(Proof(L"~ofc1.tmp")));
