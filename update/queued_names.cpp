@@ -142,8 +142,8 @@ NameTable::NameTable(const std::vector<std::wstring>& destinations, FileSystemVi
     for (std::size_t end = path.find(L'\\', 3); end != std::wstring::npos; end = path.find(L'\\', end + 1)) {
         const std::wstring folder = path.substr(0, end);
         const std::size_t at = LastPartAt(folder);
-        above_.push_back({folder, Folded(folder.substr(0, at)), Folded(folder.substr(at))});
-        above_.push_back({folder, above_.back().folder, Folded(view_.LongName(folder))});
+        above_.push_back({folder, Folded(folder.substr(0, at)), Folded(folder.substr(at)), false, std::nullopt});
+        above_.push_back({folder, above_.back().folder, Folded(view_.LongName(folder)), false, std::nullopt});
     }
 }
 
@@ -154,9 +154,9 @@ bool NameTable::Remote(std::wstring_view path) {
     return known > 0;
 }
 
-// folder: a folder's text with its closing backslash.
-std::optional<FileIdentity> NameTable::FolderIdentity(std::wstring_view folder) {
-    const auto [at, added] = folders_.try_emplace(Folded(folder));
+// folder: a folder's text with its closing backslash; folded: the same, folded.
+std::optional<FileIdentity> NameTable::FolderIdentity(std::wstring_view folder, const std::wstring& folded) {
+    const auto [at, added] = folders_.try_emplace(folded);
     if (added && !Remote(folder)) {
         // A drive's root keeps its backslash: without it, it names the volume.
         at->second = view_.Identity(std::wstring(folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder));
@@ -164,10 +164,15 @@ std::optional<FileIdentity> NameTable::FolderIdentity(std::wstring_view folder) 
     return at->second;
 }
 
-bool NameTable::SameFolder(std::wstring_view folded, std::wstring_view folder, const Name& name) {
+bool NameTable::SameFolder(const std::wstring& folded, std::wstring_view folder, Name& name) {
     if (folded == name.folder) return true;
-    const std::optional<FileIdentity> identity = FolderIdentity(folder);
-    return identity && identity == FolderIdentity(std::wstring_view(name.path).substr(0, LastPartAt(name.path)));
+    const std::optional<FileIdentity> identity = FolderIdentity(folder, folded);
+    if (!identity) return false;
+    if (!name.folderRead) {
+        name.folderRead = true;
+        name.folderIdentity = FolderIdentity(std::wstring_view(name.path).substr(0, LastPartAt(name.path)), name.folder);
+    }
+    return identity == name.folderIdentity;
 }
 
 bool NameTable::InOurFolder(std::wstring_view folder) {
@@ -186,7 +191,7 @@ std::optional<NameTable::Found> NameTable::Find(std::wstring_view path) {
     const std::wstring folded = Folded(folder);
     if (named == byLast_.end()) {
         // Made long only in a folder of the names'.
-        if (std::ranges::none_of(names_, [&](const Name& name) { return SameFolder(folded, folder, name); })) {
+        if (std::ranges::none_of(names_, [&](Name& name) { return SameFolder(folded, folder, name); })) {
             return std::nullopt;
         }
         named = byLast_.find(Folded(view_.LongName(std::wstring(path))));
@@ -206,7 +211,7 @@ NameTable::Found NameTable::Collect(std::wstring_view path) {
         const std::wstring longName = Folded(view_.LongName(std::wstring(path)));
         if (!longName.empty()) last = longName;
     }
-    names_.push_back({std::wstring(path), Folded(path.substr(0, at)), last});
+    names_.push_back({std::wstring(path), Folded(path.substr(0, at)), last, false, std::nullopt});
     byLast_[last].push_back(names_.size() - 1);
     return Found{names_.size() - 1, false};
 }
@@ -234,13 +239,23 @@ Presence NameTable::PresenceOf(std::size_t index) {
 }
 
 bool NameTable::AboveOurFolder(std::wstring_view path) {
-    const std::wstring last = Folded(path.substr(LastPartAt(path)));
+    const std::size_t at = LastPartAt(path);
+    const std::wstring last = Folded(path.substr(at));
     const bool shortForm = ShortForm(last);
+    std::wstring parent;  // folded, once a folder's last part is like it
     for (const Name& folder : above_) {
         if (last != folder.last && !shortForm) continue;
-        if (Folded(path) == Folded(folder.path)) return true;
-        const std::optional<FileIdentity> identity = FolderIdentity(std::wstring(path) + L"\\");
-        if (identity && identity == FolderIdentity(folder.path + L"\\")) return true;
+        if (parent.empty()) parent = Folded(path.substr(0, at));
+        if (parent == folder.folder && last == folder.last) return true;
+        // A short name only in the folder that holds the one it could stand for.
+        if (last != folder.last && parent != folder.folder &&
+            FolderIdentity(path.substr(0, at), parent) !=
+                FolderIdentity(std::wstring_view(folder.path).substr(0, LastPartAt(folder.path)), folder.folder)) {
+            continue;
+        }
+        const std::wstring asFolder = std::wstring(path) + L"\\";
+        const std::optional<FileIdentity> identity = FolderIdentity(asFolder, Folded(asFolder));
+        if (identity && identity == FolderIdentity(folder.path + L"\\", Folded(folder.path + L"\\"))) return true;
     }
     return false;
 }

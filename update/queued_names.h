@@ -102,14 +102,16 @@ public:
 private:
     struct Name {
         std::wstring path;
-        std::wstring folder;  // folded
+        std::wstring folder;  // folded, with its closing backslash
         std::wstring last;    // folded, long
+        bool folderRead = false;
+        std::optional<FileIdentity> folderIdentity;
     };
 
-    std::optional<FileIdentity> FolderIdentity(std::wstring_view folder);
+    std::optional<FileIdentity> FolderIdentity(std::wstring_view folder, const std::wstring& folded);
     bool InOurFolder(std::wstring_view folder);
     bool Remote(std::wstring_view path);
-    bool SameFolder(std::wstring_view folded, std::wstring_view folder, const Name& name);
+    bool SameFolder(const std::wstring& folded, std::wstring_view folder, Name& name);
 
     FileSystemView& view_;
     std::vector<Name> names_;
