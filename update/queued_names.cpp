@@ -16,7 +16,13 @@ constexpr std::wstring_view kDefaultStream = L"::$DATA";
 // no language's rules.
 std::wstring Folded(std::wstring_view text) {
     std::wstring folded(text);
-    if (!folded.empty()) {
+    bool ascii = true;
+    for (wchar_t& c : folded) {
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - (L'a' - L'A'));
+        ascii = ascii && c < 0x80;
+    }
+    // Most names are ASCII, and a queue may hold 200,000 of them.
+    if (!ascii) {
         const int length = static_cast<int>(folded.size());
         LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), length, folded.data(), length);
     }
@@ -156,11 +162,14 @@ bool NameTable::Remote(std::wstring_view path) {
 
 // folder: a folder's text with its closing backslash; folded: the same, folded.
 std::optional<FileIdentity> NameTable::FolderIdentity(std::wstring_view folder, const std::wstring& folded) {
+    // The same folder is asked about again and again while one name is compared.
+    if (lastFolder_ != folders_.end() && lastFolder_->first == folded) return lastFolder_->second;
     const auto [at, added] = folders_.try_emplace(folded);
     if (added && !Remote(folder)) {
         // A drive's root keeps its backslash: without it, it names the volume.
         at->second = view_.Identity(std::wstring(folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder));
     }
+    lastFolder_ = at;
     return at->second;
 }
 
@@ -243,16 +252,12 @@ bool NameTable::AboveOurFolder(std::wstring_view path) {
     const std::wstring last = Folded(path.substr(at));
     const bool shortForm = ShortForm(last);
     std::wstring parent;  // folded, once a folder's last part is like it
-    for (const Name& folder : above_) {
+    for (Name& folder : above_) {
         if (last != folder.last && !shortForm) continue;
         if (parent.empty()) parent = Folded(path.substr(0, at));
-        if (parent == folder.folder && last == folder.last) return true;
-        // A short name only in the folder that holds the one it could stand for.
-        if (last != folder.last && parent != folder.folder &&
-            FolderIdentity(path.substr(0, at), parent) !=
-                FolderIdentity(std::wstring_view(folder.path).substr(0, LastPartAt(folder.path)), folder.folder)) {
-            continue;
-        }
+        if (!SameFolder(parent, path.substr(0, at), folder)) continue;
+        if (last == folder.last) return true;
+        // A short name in the folder that holds one of them.
         const std::wstring asFolder = std::wstring(path) + L"\\";
         const std::optional<FileIdentity> identity = FolderIdentity(asFolder, Folded(asFolder));
         if (identity && identity == FolderIdentity(folder.path + L"\\", Folded(folder.path + L"\\"))) return true;

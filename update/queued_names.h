@@ -117,6 +117,7 @@ private:
     std::vector<Name> names_;
     std::map<std::wstring, std::vector<std::size_t>> byLast_;
     std::map<std::wstring, std::optional<FileIdentity>> folders_;
+    std::map<std::wstring, std::optional<FileIdentity>>::iterator lastFolder_ = folders_.end();
     std::array<signed char, 26> remoteDrives_{};  // 0 not asked, 1 remote, -1 local
     std::vector<Name> above_;  // the destinations' folder and those above it
 };

@@ -23,6 +23,8 @@ class StandIn final : public update::FileSystemView {
 public:
     StandIn() {
         for (const std::wstring& folder : {kProof, kShortProof, kLinkedProof}) identities[folder] = kProofIdentity;
+        identities[L"C:\\Program Files"] = {1, 0, 4};
+        identities[L"C:\\PROGRA~1"] = {1, 0, 4};
         identities[L"C:\\Program Files\\Common Files"] = {1, 0, 5};
         identities[L"C:\\PROGRA~1\\COMMON~1"] = {1, 0, 5};
         identities[L"C:\\Other"] = {1, 0, 20};
