@@ -83,10 +83,11 @@ enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
 // cancels.
 InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered);
 // The last line and the run's event tell meaning, for an outcome that says
-// more than its exit code; otherwise what the code tells.
+// more than its exit code; otherwise what the code tells. The event goes
+// first, so that what it logs comes before the last line.
 [[noreturn]] inline void End(int exitCode, std::wstring_view meaning) {
-    LogRunEnd(exitCode, meaning);
     ReportRunEvent(exitCode, meaning);
+    LogRunEnd(exitCode, meaning);
     CurrentHost().End(exitCode);
     // A host's End never returns; the compiler cannot see that through the virtual call.
     std::terminate();
