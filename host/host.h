@@ -39,6 +39,9 @@ enum MsgBoxAnswer : int {
     kContinue = 11,
 };
 
+// Windows XP or Server 2003: what the manifest lets Windows tell of itself.
+bool WindowsBeforeVista() noexcept;
+
 class Host {
 public:
     virtual ~Host() = default;
@@ -51,6 +54,8 @@ public:
     virtual std::wstring AppPath() = 0;
     // Whether the run has administrator rights.
     virtual bool HasAdministratorRights() { return RunsAsAdministrator(); }
+    // Whether Windows is older than Vista (XP, Server 2003).
+    virtual bool BeforeVista() { return WindowsBeforeVista(); }
 };
 
 Host& CurrentHost();

@@ -839,12 +839,15 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
         bool administrator;
         int message;  // 0: the failure message
         std::string own;  // how its log line and last line start; empty: none of its own
+        int howTo = 0;  // how to run with the rights, after the message
+        bool beforeVista = false;
     } runs[] = {
         {NTE_PROV_TYPE_NOT_DEF, false, true, IDS_NO_SHA256, noSha256},
         {NTE_BAD_ALGID, false, true, IDS_NO_SHA256, noSha256},
         {NTE_PROV_DLL_NOT_FOUND, true, false, IDS_NO_SHA256, noSha256},
         {NTE_BAD_KEYSET, false, true, 0, ""},
-        {0, true, false, IDS_NEEDS_ADMINISTRATOR, limited},
+        {0, true, false, IDS_NEEDS_ADMINISTRATOR, limited, IDS_RUN_AS_ON_XP, true},
+        {0, true, false, IDS_NEEDS_ADMINISTRATOR, limited, IDS_RUN_AS_ADMINISTRATOR},
         {0, true, true, 0, ""},
     };
     const std::wstring log = office / L"run.log";
@@ -853,9 +856,10 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
     const update::AcquireContextFunction acquire = update::SetAcquireContext(Acquire);
     const update::TempFileNameFunction tempFileName = update::SetTempFileName(TempFileName);
     for (const auto& run : runs) {
-        SCOPED_TRACE(testing::Message() << std::hex << run.acquireError << (run.folderRefused ? ", refused" : ""));
-        std::tie(acquireError, folderRefused, host.administrator) =
-            std::tuple(static_cast<DWORD>(run.acquireError), run.folderRefused, run.administrator);
+        SCOPED_TRACE(testing::Message() << std::hex << run.acquireError << (run.folderRefused ? ", refused" : "")
+                     << (run.beforeVista ? ", XP" : ""));
+        std::tie(acquireError, folderRefused, host.administrator, host.beforeVista) =
+            std::tuple(static_cast<DWORD>(run.acquireError), run.folderRefused, run.administrator, run.beforeVista);
         host.messages.clear();
         // A list whose engine line is reached: its size matches, its SHA-256 must be computed.
         DeleteFileW((source / L"QUENDOR.LST").c_str());
@@ -868,7 +872,10 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
         FrmInstalador::Instance().Unload();
         const std::string lines = ReadFile(log).substr(before);
         const std::string body = lines.substr(0, lines.rfind("Remata"));  // its own line starts in capitals
-        EXPECT_EQ(run.message != 0 ? runtime::LoadResString(run.message) : kFailure, host.messages.at(0).text);
+        EXPECT_EQ(run.message == 0   ? kFailure
+                  : run.howTo == 0 ? runtime::LoadResString(run.message)
+                                   : runtime::LoadResString(run.message) + L" " + runtime::LoadResString(run.howTo),
+                  host.messages.at(0).text);
         EXPECT_EQ(run.own == noSha256, body.find(noSha256.substr(1)) != std::string::npos) << lines;
         EXPECT_EQ(run.own == limited, body.find(limited.substr(1)) != std::string::npos) << lines;
         EXPECT_NE(std::string::npos, lines.find("digo 1: " + (run.own.empty() ? "non foi posible" : run.own)));
