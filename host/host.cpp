@@ -63,11 +63,7 @@ Host* SetHost(Host* host) noexcept {
     return previous;
 }
 
-bool WindowsBeforeVista() noexcept {
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    return !GetVersionExW(&version) || version.dwMajorVersion < 6;
-}
+bool Host::BeforeVista() { return LOBYTE(GetVersion()) < 6; }
 
 bool PersonCanSee() noexcept {
     USEROBJECTFLAGS flags{};
@@ -76,7 +72,7 @@ bool PersonCanSee() noexcept {
         (flags.dwFlags & WSF_VISIBLE) == 0) {
         return false;
     }
-    if (WindowsBeforeVista()) return true;
+    if (CurrentHost().BeforeVista()) return true;
     // Looked up: documented from Vista on, the only systems that ask.
     using SessionOf = BOOL(WINAPI*)(DWORD, DWORD*);
     const auto sessionOf = reinterpret_cast<SessionOf>(

@@ -39,9 +39,6 @@ enum MsgBoxAnswer : int {
     kContinue = 11,
 };
 
-// Windows XP or Server 2003: what the manifest lets Windows tell of itself.
-bool WindowsBeforeVista() noexcept;
-
 class Host {
 public:
     virtual ~Host() = default;
@@ -54,8 +51,9 @@ public:
     virtual std::wstring AppPath() = 0;
     // Whether the run has administrator rights.
     virtual bool HasAdministratorRights() { return RunsAsAdministrator(); }
-    // Whether Windows is older than Vista (XP, Server 2003).
-    virtual bool BeforeVista() { return WindowsBeforeVista(); }
+    // Whether Windows is older than Vista (XP, Server 2003), as the manifest
+    // lets Windows tell of itself.
+    virtual bool BeforeVista();
 };
 
 Host& CurrentHost();
@@ -65,8 +63,9 @@ Host* SetHost(Host* host) noexcept;
 RunMode CurrentRunMode() noexcept;
 void SetRunMode(RunMode mode) noexcept;
 // False when no person can see the program's windows, whatever the run
-// mode: its window station is not the visible one, or, from Vista on, it
-// runs in session 0, where the console user never is (on XP they are).
+// mode: its window station is not the visible one, or, from Vista on (as
+// the host tells), it runs in session 0, where the console user never is
+// (on XP they are).
 bool PersonCanSee() noexcept;
 // False in a silent run: its windows are made but never shown.
 inline bool ShowsWindows() noexcept { return CurrentRunMode() != RunMode::kSilent; }

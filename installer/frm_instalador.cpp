@@ -229,10 +229,10 @@ void FrmInstalador::Instalar() {
         motivo = kNeedsAdministratorEnd;
         // XP's "Executar como"; from Vista on, the manifest's request was
         // passed by (UAC off, RunAsInvoker) and the right click says it otherwise.
-        std::wstring mensaxe = runtime::LoadResString(IDS_NEEDS_ADMINISTRATOR);
-        mensaxe += L' ';
-        mensaxe += runtime::LoadResString(host::CurrentHost().BeforeVista() ? IDS_RUN_AS_ON_XP : IDS_RUN_AS_ADMINISTRATOR);
-        fallar(mensaxe);
+        fallar(runtime::LoadResString(IDS_NEEDS_ADMINISTRATOR)
+                   .append(L" ")
+                   .append(runtime::LoadResString(host::CurrentHost().BeforeVista() ? IDS_RUN_AS_ON_XP
+                                                                                     : IDS_RUN_AS_ADMINISTRATOR)));
     } catch (const update::PartlyReplaced&) {
         fallo = host::kExitPartlyReplaced;
         fallar();
