@@ -327,24 +327,42 @@ TEST_F(Instalar, TheLockIsTakenByOneRunAndLetGoWhenItEnds) {
 }
 
 // What Windows would act on, which Wine does not enforce: the lock file is
-// made with a descriptor that takes nothing from the folder and lets only
-// the system and administrators in; one that lets anyone else in is replaced.
+// made with a descriptor that takes nothing from the folder, is owned by
+// Administrators and lets only the system and administrators in (on XP,
+// Power Users too); one that lets anyone else in, or whose owner (who may
+// change it) is anyone else, is replaced.
 TEST(ReplacementLock, OnlyAdministratorsMayOpenTheLockFile) {
-    const runtime::LocalMemory made = update::LockFileDescriptor();
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(made && GetSecurityDescriptorControl(made.Get(), &control, &revision));
-    EXPECT_NE(0, control & SE_DACL_PROTECTED) << "nothing passed on from the folder";
-    EXPECT_TRUE(update::LetsInOnlyAdministrators(made.Get()));
-    for (const auto& [text, onlyAdministrators] :
-         {std::pair{L"O:S-1-5-21-1-2-3-1000D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-1-2-3-1000)", true},  // its owner's, as Wine shows it
-          std::pair{L"O:BAD:AI(A;;FA;;;BA)(A;ID;0x1200a9;;;BU)", false},  // Users may read, from the folder
-          std::pair{L"O:BA", false}}) {                                   // no DACL: everyone
+    for (const bool xp : {true, false}) {
+        const runtime::LocalMemory made = update::LockFileDescriptor(xp);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        ASSERT_TRUE(made && GetSecurityDescriptorControl(made.Get(), &control, &revision));
+        EXPECT_NE(0, control & SE_DACL_PROTECTED) << "nothing passed on from the folder";
+        EXPECT_TRUE(GetSecurityDescriptorOwner(made.Get(), &owner, &defaulted) && owner != nullptr &&
+                    IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        EXPECT_TRUE(update::LetsInOnlyAdministrators(made.Get(), xp));
+        EXPECT_EQ(!xp, update::LetsInOnlyAdministrators(made.Get(), false)) << "Power Users let in on XP only";
+    }
+    const struct {
+        const wchar_t* text;
+        bool xp, onlyAdministrators;
+    } cases[] = {
+        {L"O:S-1-5-21-1-2-3-1000D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-1-2-3-1000)", false, false},  // a user's, let in
+        {L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;SY)(A;;FA;;;BA)", false, false},  // a user's, who may let anyone in
+        {L"O:BAD:AI(A;;FA;;;BA)(A;ID;0x1200a9;;;BU)", false, false},           // Users may read, from the folder
+        {L"O:BA", false, false},                                               // no DACL: everyone
+        {L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;PU)", true, true},          // Power Users on XP
+        {L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;PU)", false, false},        // and on 10, where they are users
+        {L"O:PUD:P(A;;FA;;;SY)(A;;FA;;;BA)", false, false},                    // owned by them on 10
+    };
+    for (const auto& c : cases) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr));
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.text, SDDL_REVISION_1, &descriptor, nullptr));
         const runtime::LocalMemory owned(descriptor);
-        EXPECT_EQ(onlyAdministrators, update::LetsInOnlyAdministrators(descriptor))
-            << testing::PrintToString(std::wstring(text));
+        EXPECT_EQ(c.onlyAdministrators, update::LetsInOnlyAdministrators(descriptor, c.xp))
+            << testing::PrintToString(std::wstring(c.text)) << (c.xp ? " on XP" : " on 10");
     }
 }
 
