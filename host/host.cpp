@@ -63,6 +63,8 @@ Host* SetHost(Host* host) noexcept {
     return previous;
 }
 
+bool Host::BeforeVista() { return LOBYTE(GetVersion()) < 6; }
+
 bool PersonCanSee() noexcept {
     USEROBJECTFLAGS flags{};
     const HWINSTA station = GetProcessWindowStation();
@@ -70,9 +72,7 @@ bool PersonCanSee() noexcept {
         (flags.dwFlags & WSF_VISIBLE) == 0) {
         return false;
     }
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExW(&version) || version.dwMajorVersion < 6) return true;
+    if (CurrentHost().BeforeVista()) return true;
     // Looked up: documented from Vista on, the only systems that ask.
     using SessionOf = BOOL(WINAPI*)(DWORD, DWORD*);
     const auto sessionOf = reinterpret_cast<SessionOf>(

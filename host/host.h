@@ -51,6 +51,9 @@ public:
     virtual std::wstring AppPath() = 0;
     // Whether the run has administrator rights.
     virtual bool HasAdministratorRights() { return RunsAsAdministrator(); }
+    // Whether Windows is older than Vista (XP, Server 2003), as the manifest
+    // lets Windows tell of itself.
+    virtual bool BeforeVista();
 };
 
 Host& CurrentHost();
@@ -60,8 +63,9 @@ Host* SetHost(Host* host) noexcept;
 RunMode CurrentRunMode() noexcept;
 void SetRunMode(RunMode mode) noexcept;
 // False when no person can see the program's windows, whatever the run
-// mode: its window station is not the visible one, or, from Vista on, it
-// runs in session 0, where the console user never is (on XP they are).
+// mode: its window station is not the visible one, or, from Vista on (as
+// the host tells), it runs in session 0, where the console user never is
+// (on XP they are).
 bool PersonCanSee() noexcept;
 // False in a silent run: its windows are made but never shown.
 inline bool ShowsWindows() noexcept { return CurrentRunMode() != RunMode::kSilent; }
@@ -83,10 +87,11 @@ enum class InUseAnswer { kTryAgain, kAtNextRestart, kCancel };
 // cancels.
 InUseAnswer AskAboutFilesInUse(const std::vector<std::wstring>& programs, bool restartOffered);
 // The last line and the run's event tell meaning, for an outcome that says
-// more than its exit code; otherwise what the code tells.
+// more than its exit code; otherwise what the code tells. The event goes
+// first, so that what it logs comes before the last line.
 [[noreturn]] inline void End(int exitCode, std::wstring_view meaning) {
-    LogRunEnd(exitCode, meaning);
     ReportRunEvent(exitCode, meaning);
+    LogRunEnd(exitCode, meaning);
     CurrentHost().End(exitCode);
     // A host's End never returns; the compiler cannot see that through the virtual call.
     std::terminate();

@@ -38,7 +38,7 @@ std::string Utf8(std::wstring_view text) {
 
 // A write refused or cut short (a full disk) ends the log: what follows a
 // cut line would run into it, and the run itself must go on.
-void Append(const std::string& bytes) {
+void Append(std::string_view bytes) {
     DWORD written = 0;
     if (!WriteFile(logFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
@@ -274,6 +274,15 @@ void WriteHeldLog() noexcept {
     // may have written since this one opened it.
     LARGE_INTEGER size{};
     if (GetFileSizeEx(logFile.Get(), &size) && size.QuadPart == 0) Append("\xEF\xBB\xBF");
+    // A line cut short (a power cut, a full disk; a power cut's zeros count
+    // as cut) gets a line end, so that this run's first line starts its own.
+    // A log that may be appended to but not read is not looked at.
+    char last = '\n';
+    DWORD read = 0;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(size.QuadPart - 1);
+    at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+    if (size.QuadPart > 0 && ReadFile(logFile.Get(), &last, 1, &read, &at) && last != '\n') Append("\r\n");
     if (logFile) Append(lines);
 }
 

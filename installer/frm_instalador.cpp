@@ -228,7 +228,12 @@ void FrmInstalador::Instalar() {
         fallar(runtime::LoadResString(IDS_NO_SHA256));
     } catch (const update::NeedsAdministrator&) {
         motivo = kNeedsAdministratorEnd;
-        fallar(runtime::LoadResString(IDS_NEEDS_ADMINISTRATOR));
+        // XP's "Executar como"; from Vista on, the manifest's request was
+        // passed by (UAC off, RunAsInvoker) and the right click says it otherwise.
+        fallar(runtime::LoadResString(IDS_NEEDS_ADMINISTRATOR)
+                   .append(L" ")
+                   .append(runtime::LoadResString(host::CurrentHost().BeforeVista() ? IDS_RUN_AS_ON_XP
+                                                                                     : IDS_RUN_AS_ADMINISTRATOR)));
     } catch (const update::PartlyReplaced&) {
         fallo = host::kExitPartlyReplaced;
         fallar();

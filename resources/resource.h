@@ -30,7 +30,11 @@
 #define IDS_IN_USE_RETRY_ONLY 128
 #define IDS_UNREADABLE_LIST 129
 #define IDS_NO_SHA256 130
+// What a run without administrator rights is told, then how to run it so:
+// on XP; on Vista and later.
 #define IDS_NEEDS_ADMINISTRATOR 131
+#define IDS_RUN_AS_ON_XP 132
+#define IDS_RUN_AS_ADMINISTRATOR 133
 
 // The version people and logs see; the version block says the same.
 #define PROGRAM_VERSION_TEXT "1.00"

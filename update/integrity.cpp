@@ -167,9 +167,10 @@ std::vector<ListedFile> ParseList(const std::wstring& text, const std::wstring& 
                                     L" non \u00E9 \"SHA-256 tama\u00F1o nome\"",
                                 listPath);
         }
-        // A CR without its LF, or a NUL, is no line end of the list's: the
-        // name would swallow it and match no file.
-        if (std::ranges::any_of(line, [](wchar_t c) { return c < L' '; })) {
+        // A CR without its LF, a NUL, DEL or a C1 control (U+0085, "next
+        // line") is no line end of the list's: the name would swallow it and
+        // match no file.
+        if (std::ranges::any_of(line, [](wchar_t c) { return c < L' ' || (c >= 0x7F && c <= 0x9F); })) {
             RaiseUnreadableList(L"a li\u00F1a " + runtime::NumberText(number) +
                                     L" ten un car\u00E1cter de control (CR sen LF, NUL)",
                                 listPath);

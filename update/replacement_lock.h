@@ -2,7 +2,8 @@
 // them (a startup script as SYSTEM, an administrator's double click): the
 // single-copy name (host/single_instance.h) answers early, but any user may
 // take that name first. The lock lives where only administrators may write
-// (on XP, Power Users too): the proofing folder itself.
+// (on XP, Power Users too; from Vista on they are no more than users): the
+// proofing folder itself.
 #pragma once
 
 #include <string>
@@ -19,13 +20,14 @@ inline constexpr wchar_t kLockFileName[] = L"actualizador-corrector-galego.lock"
 // a copy that crashed or was killed, and no other handle on the file (a
 // user's, a virus scanner's) keeps the next run from locking it. Only
 // SYSTEM and administrators may open the file, so that no other user can
-// lock the range first.
+// lock the range first; on a volume that keeps no descriptors (FAT32,
+// exFAT) any user may, and the log says so.
 class ReplacementLock {
 public:
     // Takes the lock in folder, trying for about a second while another
     // handle has the range. A lock that cannot be had for any other reason
-    // (a folder of its name, read-only media) is logged and gone without: it
-    // never stops an update.
+    // (a folder of its name, read-only media, a file whose descriptor this
+    // run may not reset) is logged and gone without: it never stops an update.
     explicit ReplacementLock(const std::wstring& folder);
     ReplacementLock(const ReplacementLock&) = delete;
     ReplacementLock& operator=(const ReplacementLock&) = delete;
@@ -39,13 +41,15 @@ private:
     bool heldByAnotherCopy_ = false;
 };
 
-// The descriptor the lock file is made with: protected from what the folder
-// passes on, and only SYSTEM, Administrators and Power Users may open it.
-// Empty when Windows cannot make it.
-runtime::LocalMemory LockFileDescriptor();
-// Whether a file's descriptor lets no one but SYSTEM, Administrators, Power
-// Users and the file's owner (who may change it anyway) open it; false
-// without a DACL, which lets everyone in.
-bool LetsInOnlyAdministrators(PSECURITY_DESCRIPTOR descriptor);
+// The descriptor the lock file is made with: owned by Administrators,
+// protected from what the folder passes on, and only SYSTEM, Administrators
+// and, with powerUsers (XP), Power Users may open it. Empty when Windows
+// cannot make it.
+runtime::LocalMemory LockFileDescriptor(bool powerUsers);
+// Whether a file's descriptor is owned by, and lets in, no one but SYSTEM,
+// Administrators, with powerUsers Power Users, and the account this run is
+// (which may do anyway whatever the file lets it): an owner may always
+// change the descriptor. False without a DACL, which lets everyone in.
+bool LetsInOnlyAdministrators(PSECURITY_DESCRIPTOR descriptor, bool powerUsers);
 
 }  // namespace update

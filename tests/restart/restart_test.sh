@@ -87,6 +87,8 @@ check "its log says so" grep -qF "Remata co código 3010:" "$downloads/a.log"
 check "and so does its one Application event" test "$(grep -cF 'ReportEventW L"Remata co c\00f3digo 3010:' "$events")" = 1
 check "a warning (2) of ID 130" grep -qE 'ReportEventW \([0-9A-F]+,0x0002,0x0000,0x00000082,' "$events"
 check "and the source it is written under is registered" bash -c 'wine reg query "$1" /v EventMessageFile >/dev/null 2>&1' _ "$source_key"
+check "the log says so before its closing line, which stays the last" \
+  bash -c 'grep -qF "Rexistrada a orixe de eventos" "$1" && tail -n 1 "$1" | grep -qF "Remata co código 3010:"' _ "$downloads/a.log"
 check "and that Windows refused the engine for a sharing violation" \
   grep -qF "erro de Windows 32 (Sharing violation.): $engine" "$downloads/a.log"
 first=$(queue)

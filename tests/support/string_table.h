@@ -61,8 +61,10 @@ inline constexpr ExpectedString kStrings[] = {
     {130, L"Este Windows non pode comprobar os ficheiros novos coa lista QUENDOR.LST porque non ten SHA-256, e non se "
           L"cambiou nada. O actualizador precisa Windows XP SP3 ou posterior."},
     {131, L"Sen dereitos de administrador non se pode actualizar o corrector, e non se cambiou nada. Execute o "
-          L"actualizador como administrador: en Windows XP, prema co bot\u00F3n dereito e escolla \u00ABExecutar "
-          L"como\u00BB."},
+          L"actualizador como administrador:"},
+    {132, L"en Windows XP, prema co bot\u00F3n dereito e escolla \u00ABExecutar como\u00BB."},
+    {133, L"prema co bot\u00F3n dereito e escolla \u00ABExecutar como administrador\u00BB (co Control de contas de "
+          L"usuario desactivado, pide o nome e o contrasinal dun administrador)."},
 };
 
 }  // namespace testing_support

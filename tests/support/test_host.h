@@ -42,6 +42,7 @@ public:
     }
 
     bool HasAdministratorRights() override { return administrator; }
+    bool BeforeVista() override { return beforeVista; }
 
     std::vector<ShownMessage> messages;
     std::function<std::wstring()> noteState;
@@ -52,6 +53,8 @@ public:
     bool appPathRunsOutOfMemory = false;
     // What HasAdministratorRights tells.
     bool administrator = true;
+    // What BeforeVista tells: Windows 10 unless a test says XP.
+    bool beforeVista = false;
 
 private:
     std::wstring appPath_;

@@ -327,24 +327,42 @@ TEST_F(Instalar, TheLockIsTakenByOneRunAndLetGoWhenItEnds) {
 }
 
 // What Windows would act on, which Wine does not enforce: the lock file is
-// made with a descriptor that takes nothing from the folder and lets only
-// the system and administrators in; one that lets anyone else in is replaced.
+// made with a descriptor that takes nothing from the folder, is owned by
+// Administrators and lets only the system and administrators in (on XP,
+// Power Users too); one that lets anyone else in, or whose owner (who may
+// change it) is anyone else, is replaced.
 TEST(ReplacementLock, OnlyAdministratorsMayOpenTheLockFile) {
-    const runtime::LocalMemory made = update::LockFileDescriptor();
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(made && GetSecurityDescriptorControl(made.Get(), &control, &revision));
-    EXPECT_NE(0, control & SE_DACL_PROTECTED) << "nothing passed on from the folder";
-    EXPECT_TRUE(update::LetsInOnlyAdministrators(made.Get()));
-    for (const auto& [text, onlyAdministrators] :
-         {std::pair{L"O:S-1-5-21-1-2-3-1000D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-1-2-3-1000)", true},  // its owner's, as Wine shows it
-          std::pair{L"O:BAD:AI(A;;FA;;;BA)(A;ID;0x1200a9;;;BU)", false},  // Users may read, from the folder
-          std::pair{L"O:BA", false}}) {                                   // no DACL: everyone
+    for (const bool xp : {true, false}) {
+        const runtime::LocalMemory made = update::LockFileDescriptor(xp);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        ASSERT_TRUE(made && GetSecurityDescriptorControl(made.Get(), &control, &revision));
+        EXPECT_NE(0, control & SE_DACL_PROTECTED) << "nothing passed on from the folder";
+        EXPECT_TRUE(GetSecurityDescriptorOwner(made.Get(), &owner, &defaulted) && owner != nullptr &&
+                    IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        EXPECT_TRUE(update::LetsInOnlyAdministrators(made.Get(), xp));
+        EXPECT_EQ(!xp, update::LetsInOnlyAdministrators(made.Get(), false)) << "Power Users let in on XP only";
+    }
+    const struct {
+        const wchar_t* text;
+        bool xp, onlyAdministrators;
+    } cases[] = {
+        {L"O:S-1-5-21-1-2-3-1000D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-1-2-3-1000)", false, false},  // a user's, let in
+        {L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;SY)(A;;FA;;;BA)", false, false},  // a user's, who may let anyone in
+        {L"O:BAD:AI(A;;FA;;;BA)(A;ID;0x1200a9;;;BU)", false, false},           // Users may read, from the folder
+        {L"O:BA", false, false},                                               // no DACL: everyone
+        {L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;PU)", true, true},          // Power Users on XP
+        {L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;PU)", false, false},        // and on 10, where they are users
+        {L"O:PUD:P(A;;FA;;;SY)(A;;FA;;;BA)", false, false},                    // owned by them on 10
+    };
+    for (const auto& c : cases) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr));
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.text, SDDL_REVISION_1, &descriptor, nullptr));
         const runtime::LocalMemory owned(descriptor);
-        EXPECT_EQ(onlyAdministrators, update::LetsInOnlyAdministrators(descriptor))
-            << testing::PrintToString(std::wstring(text));
+        EXPECT_EQ(c.onlyAdministrators, update::LetsInOnlyAdministrators(descriptor, c.xp))
+            << testing::PrintToString(std::wstring(c.text)) << (c.xp ? " on XP" : " on 10");
     }
 }
 
@@ -888,12 +906,15 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
         bool administrator;
         int message;  // 0: the failure message
         std::string own;  // how its log line and last line start; empty: none of its own
+        int howTo = 0;  // how to run with the rights, after the message
+        bool beforeVista = false;
     } runs[] = {
         {NTE_PROV_TYPE_NOT_DEF, false, true, IDS_NO_SHA256, noSha256},
         {NTE_BAD_ALGID, false, true, IDS_NO_SHA256, noSha256},
         {NTE_PROV_DLL_NOT_FOUND, true, false, IDS_NO_SHA256, noSha256},
         {NTE_BAD_KEYSET, false, true, 0, ""},
-        {0, true, false, IDS_NEEDS_ADMINISTRATOR, limited},
+        {0, true, false, IDS_NEEDS_ADMINISTRATOR, limited, IDS_RUN_AS_ON_XP, true},
+        {0, true, false, IDS_NEEDS_ADMINISTRATOR, limited, IDS_RUN_AS_ADMINISTRATOR},
         {0, true, true, 0, ""},
     };
     const std::wstring log = office / L"run.log";
@@ -902,9 +923,10 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
     const update::AcquireContextFunction acquire = update::SetAcquireContext(Acquire);
     const update::TempFileNameFunction tempFileName = update::SetTempFileName(TempFileName);
     for (const auto& run : runs) {
-        SCOPED_TRACE(testing::Message() << std::hex << run.acquireError << (run.folderRefused ? ", refused" : ""));
-        std::tie(acquireError, folderRefused, host.administrator) =
-            std::tuple(static_cast<DWORD>(run.acquireError), run.folderRefused, run.administrator);
+        SCOPED_TRACE(testing::Message() << std::hex << run.acquireError << (run.folderRefused ? ", refused" : "")
+                     << (run.beforeVista ? ", XP" : ""));
+        std::tie(acquireError, folderRefused, host.administrator, host.beforeVista) =
+            std::tuple(static_cast<DWORD>(run.acquireError), run.folderRefused, run.administrator, run.beforeVista);
         host.messages.clear();
         // A list whose engine line is reached: its size matches, its SHA-256 must be computed.
         DeleteFileW((source / L"QUENDOR.LST").c_str());
@@ -917,7 +939,10 @@ TEST_F(Instalar, WhatOnlyWindowsRefusesIsSaidAndChangesNothing) {
         FrmInstalador::Instance().Unload();
         const std::string lines = ReadFile(log).substr(before);
         const std::string body = lines.substr(0, lines.rfind("Remata"));  // its own line starts in capitals
-        EXPECT_EQ(run.message != 0 ? runtime::LoadResString(run.message) : kFailure, host.messages.at(0).text);
+        EXPECT_EQ(run.message == 0   ? kFailure
+                  : run.howTo == 0 ? runtime::LoadResString(run.message)
+                                   : runtime::LoadResString(run.message) + L" " + runtime::LoadResString(run.howTo),
+                  host.messages.at(0).text);
         EXPECT_EQ(run.own == noSha256, body.find(noSha256.substr(1)) != std::string::npos) << lines;
         EXPECT_EQ(run.own == limited, body.find(limited.substr(1)) != std::string::npos) << lines;
         EXPECT_NE(std::string::npos, lines.find("digo 1: " + (run.own.empty() ? "non foi posible" : run.own)));

@@ -95,6 +95,8 @@ TEST(CheckNewFiles, ADamagedPairIsRefusedAndAWholeOnePasses) {
         {"a malformed line last", "new engine", "new lexicon", list + "QUENDOR.DLL\r\n", true, true},
         {"CR line ends only", "new engine", "new lexicon", dll + "\r" + lex + "\r", true, true},
         {"a NUL after a name", "new engine", "new lexicon", dll + std::string(1, '\0') + "\r\n" + lex, true, true},
+        {"a next line (U+0085) after a name", "new engine", "new lexicon", dll + "\xC2\x85\r\n" + lex, true, true},
+        {"a DEL after a name", "new engine", "new lexicon", dll + "\x7F\r\n" + lex, true, true},
         {"one file twice, two hashes", "new engine", "new lexicon", list + "0" + dll.substr(1), true, true},
         {"one file twice, the same in another case", "new engine", "new lexicon",
          list + dll.substr(0, dll.size() - 11) + "quendor.dll", false},

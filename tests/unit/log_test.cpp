@@ -20,7 +20,8 @@ TEST(Log, AWriteThatFailsClosesTheLog) {
 
 // Nothing is ever written into a file that is plainly no text log, nor into
 // one of the files given, however its name is written; an administrator's
-// own text log, with no byte-order mark, is appended to.
+// own text log, with no byte-order mark, is appended to. A log whose last
+// line was cut (a power cut's zeros count as cut) is appended to on a new line.
 TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
     const testing_support::TempFolder folder;
     const std::wstring log = folder / L"a.log";
@@ -37,13 +38,15 @@ TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
         std::string before;
         std::wstring named;  // as /LOG names it
         bool refused;
+        bool newLine = false;  // a line end comes before this run's lines
     } cases[] = {
         {"a program", log, std::string("MZ\x90\0\3\0", 6), log, true},
         {"a NUL in the first 4 KB", log, std::string(4095, 'x') + '\0', log, true},
         {"our mark without our line before a NUL", log, std::string("\xEF\xBB\xBF" "2026-12-07 [1]  x\0", 21), log, true},
         // Our own log, whatever followed our lines: a power cut's zeros, a line appended in UTF-16.
-        {"our log with a zero-filled tail", ours, kOurLine + std::string(512, '\0'), ours, false},
-        {"our log with a UTF-16 line", ours16, kOurLine + std::string("\xFF\xFEl\0i\0", 6), ours16, false},
+        {"our log with a zero-filled tail", ours, kOurLine + std::string(512, '\0'), ours, false, true},
+        {"our log with a UTF-16 line", ours16, kOurLine + std::string("\xFF\xFEl\0i\0", 6), ours16, false, true},
+        {"our log cut mid-line", ours, kOurLine + "2026-12-07 15:2", ours, false, true},
         {"an administrator's text log without our mark", log, "echo >>\r\n", log, false},
         {"one of the files, in other case", pair, "lexicon", runtime::LCase(pair), true},
         {"one of the files, by its short name", pair, "lexicon", shortName + std::wstring(L"\\QUENDOR.LEX"), true},
@@ -64,7 +67,9 @@ TEST(Log, ANamedLogIsNeverWrittenIntoAProgramDataOrOneOfTheFiles) {
         if (c.refused) {
             EXPECT_EQ(c.before, after) << "left as it was";
         } else {
-            EXPECT_EQ(c.before, after.substr(0, c.before.size()));
+            // Then this run's first line, which starts with the year.
+            const std::string start = c.before + (c.newLine ? "\r\n2" : "2");
+            EXPECT_EQ(start, after.substr(0, start.size()));
             EXPECT_TRUE(after.ends_with("  a line\r\n")) << after;
         }
     }
