@@ -14,8 +14,8 @@ constexpr std::wstring_view kDefaultStream = L"::$DATA";
 
 // Case folded as NTFS folds a name: each character to its upper case, with
 // no language's rules.
-std::wstring Folded(std::wstring_view text) {
-    std::wstring folded(text);
+void FoldInto(std::wstring_view text, std::wstring& folded) {
+    folded.assign(text);
     bool ascii = true;
     for (wchar_t& c : folded) {
         if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - (L'a' - L'A'));
@@ -26,6 +26,11 @@ std::wstring Folded(std::wstring_view text) {
         const int length = static_cast<int>(folded.size());
         LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), length, folded.data(), length);
     }
+}
+
+std::wstring Folded(std::wstring_view text) {
+    std::wstring folded;
+    FoldInto(text, folded);
     return folded;
 }
 
@@ -93,6 +98,14 @@ public:
         const DWORD attributes = GetFileAttributesW((kNtPrefix + path).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     }
+    std::optional<std::uint64_t> Fingerprint(const std::wstring& path) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW((kNtPrefix + path).c_str(), GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return std::nullopt;
+        }
+        return (std::uint64_t{data.ftCreationTime.dwHighDateTime} << 32) | data.ftCreationTime.dwLowDateTime;
+    }
 };
 
 }  // namespace
@@ -148,8 +161,8 @@ NameTable::NameTable(const std::vector<std::wstring>& destinations, FileSystemVi
     for (std::size_t end = path.find(L'\\', 3); end != std::wstring::npos; end = path.find(L'\\', end + 1)) {
         const std::wstring folder = path.substr(0, end);
         const std::size_t at = LastPartAt(folder);
-        above_.push_back({folder, Folded(folder.substr(0, at)), Folded(folder.substr(at)), false, std::nullopt});
-        above_.push_back({folder, above_.back().folder, Folded(view_.LongName(folder)), false, std::nullopt});
+        above_.push_back({folder, Folded(folder.substr(0, at)), Folded(folder.substr(at))});
+        above_.push_back({folder, above_.back().folder, Folded(view_.LongName(folder))});
     }
 }
 
@@ -161,27 +174,43 @@ bool NameTable::Remote(std::wstring_view path) {
 }
 
 // folder: a folder's text with its closing backslash; folded: the same, folded.
-std::optional<FileIdentity> NameTable::FolderIdentity(std::wstring_view folder, const std::wstring& folded) {
+NameTable::Folder& NameTable::FolderAt(std::wstring_view folder, const std::wstring& folded) {
     // The same folder is asked about again and again while one name is compared.
-    if (lastFolder_ != folders_.end() && lastFolder_->first == folded) return lastFolder_->second;
+    if (lastFolder_ != nullptr && lastFolder_->folded == folded) return *lastFolder_;
     const auto [at, added] = folders_.try_emplace(folded);
-    if (added && !Remote(folder)) {
+    if (added) {
+        at->second.folded = folded;
         // A drive's root keeps its backslash: without it, it names the volume.
-        at->second = view_.Identity(std::wstring(folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder));
+        at->second.path = folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder;
+        at->second.remote = Remote(folder);
     }
-    lastFolder_ = at;
+    lastFolder_ = &at->second;
     return at->second;
 }
 
-bool NameTable::SameFolder(const std::wstring& folded, std::wstring_view folder, Name& name) {
-    if (folded == name.folder) return true;
-    const std::optional<FileIdentity> identity = FolderIdentity(folder, folded);
-    if (!identity) return false;
-    if (!name.folderRead) {
-        name.folderRead = true;
-        name.folderIdentity = FolderIdentity(std::wstring_view(name.path).substr(0, LastPartAt(name.path)), name.folder);
+const std::optional<FileIdentity>& NameTable::IdentityOf(Folder& folder) {
+    if (!folder.identified && !folder.remote) folder.identity = view_.Identity(folder.path);
+    folder.identified = true;
+    return folder.identity;
+}
+
+bool NameTable::SameFolder(std::wstring_view a, const std::wstring& aFolded, std::wstring_view b,
+                           const std::wstring& bFolded) {
+    if (aFolded == bFolded) return true;
+    Folder& first = FolderAt(a, aFolded);
+    Folder& second = FolderAt(b, bFolded);
+    // Its creation time first, which costs far less to read than its identity.
+    for (Folder* folder : {&first, &second}) {
+        if (!folder->fingerprinted && !folder->remote) folder->fingerprint = view_.Fingerprint(folder->path);
+        folder->fingerprinted = true;
     }
-    return identity == name.folderIdentity;
+    if (first.fingerprint && second.fingerprint && first.fingerprint != second.fingerprint) return false;
+    const std::optional<FileIdentity>& identity = IdentityOf(first);
+    return identity && identity == IdentityOf(second);
+}
+
+bool NameTable::SameFolder(const std::wstring& folded, std::wstring_view folder, const Name& name) {
+    return SameFolder(folder, folded, std::wstring_view(name.path).substr(0, LastPartAt(name.path)), name.folder);
 }
 
 bool NameTable::InOurFolder(std::wstring_view folder) {
@@ -191,16 +220,19 @@ bool NameTable::InOurFolder(std::wstring_view folder) {
 std::optional<NameTable::Found> NameTable::Find(std::wstring_view path) {
     const std::size_t at = LastPartAt(path);
     const std::wstring_view folder = path.substr(0, at);
-    std::wstring last = Folded(path.substr(at));
+    // Folded into buffers of the table's: most names are only folded and compared.
+    std::wstring& last = lastScratch_;
+    FoldInto(path.substr(at), last);
     const bool stream = last.ends_with(kDefaultStream);
     if (stream) last.resize(last.size() - kDefaultStream.size());
     auto named = byLast_.find(last);
     const bool shortForm = !stream && ShortForm(last);
     if (named == byLast_.end() && !shortForm) return std::nullopt;
-    const std::wstring folded = Folded(folder);
+    std::wstring& folded = folderScratch_;
+    FoldInto(folder, folded);
     if (named == byLast_.end()) {
         // Made long only in a folder of the names'.
-        if (std::ranges::none_of(names_, [&](Name& name) { return SameFolder(folded, folder, name); })) {
+        if (std::ranges::none_of(names_, [&](const Name& name) { return SameFolder(folded, folder, name); })) {
             return std::nullopt;
         }
         named = byLast_.find(Folded(view_.LongName(std::wstring(path))));
@@ -220,7 +252,7 @@ NameTable::Found NameTable::Collect(std::wstring_view path) {
         const std::wstring longName = Folded(view_.LongName(std::wstring(path)));
         if (!longName.empty()) last = longName;
     }
-    names_.push_back({std::wstring(path), Folded(path.substr(0, at)), last, false, std::nullopt});
+    names_.push_back({std::wstring(path), Folded(path.substr(0, at)), last});
     byLast_[last].push_back(names_.size() - 1);
     return Found{names_.size() - 1, false};
 }
@@ -252,15 +284,15 @@ bool NameTable::AboveOurFolder(std::wstring_view path) {
     const std::wstring last = Folded(path.substr(at));
     const bool shortForm = ShortForm(last);
     std::wstring parent;  // folded, once a folder's last part is like it
-    for (Name& folder : above_) {
+    for (const Name& folder : above_) {
         if (last != folder.last && !shortForm) continue;
         if (parent.empty()) parent = Folded(path.substr(0, at));
         if (!SameFolder(parent, path.substr(0, at), folder)) continue;
         if (last == folder.last) return true;
         // A short name in the folder that holds one of them.
         const std::wstring asFolder = std::wstring(path) + L"\\";
-        const std::optional<FileIdentity> identity = FolderIdentity(asFolder, Folded(asFolder));
-        if (identity && identity == FolderIdentity(folder.path + L"\\", Folded(folder.path + L"\\"))) return true;
+        const std::wstring ancestor = folder.path + L"\\";
+        if (SameFolder(asFolder, Folded(asFolder), ancestor, Folded(ancestor))) return true;
     }
     return false;
 }

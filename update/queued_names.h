@@ -12,10 +12,12 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace update {
@@ -44,6 +46,10 @@ public:
     // (mapped, subst, absent).
     virtual bool RemoteDrive(const std::wstring& drive) = 0;
     virtual bool ReparsePoint(const std::wstring& path) = 0;
+    // A folder's creation time, which it has however it is named: two that
+    // differ are two folders. None for a reparse point, whose own times are
+    // not its target's.
+    virtual std::optional<std::uint64_t> Fingerprint(const std::wstring& path) = 0;
 };
 
 // The view of this Windows.
@@ -104,21 +110,35 @@ private:
         std::wstring path;
         std::wstring folder;  // folded, with its closing backslash
         std::wstring last;    // folded, long
-        bool folderRead = false;
-        std::optional<FileIdentity> folderIdentity;
+    };
+    // What is known of a folder's text: asked of the file system once, and
+    // never on another computer.
+    struct Folder {
+        std::wstring folded;
+        std::wstring path;
+        bool remote = false;
+        bool fingerprinted = false;
+        std::optional<std::uint64_t> fingerprint;
+        bool identified = false;
+        std::optional<FileIdentity> identity;
     };
 
-    std::optional<FileIdentity> FolderIdentity(std::wstring_view folder, const std::wstring& folded);
+    Folder& FolderAt(std::wstring_view folder, const std::wstring& folded);
+    const std::optional<FileIdentity>& IdentityOf(Folder& folder);
+    bool SameFolder(std::wstring_view a, const std::wstring& aFolded, std::wstring_view b, const std::wstring& bFolded);
+    bool SameFolder(const std::wstring& folded, std::wstring_view folder, const Name& name);
     bool InOurFolder(std::wstring_view folder);
     bool Remote(std::wstring_view path);
-    bool SameFolder(const std::wstring& folded, std::wstring_view folder, Name& name);
 
     FileSystemView& view_;
     std::vector<Name> names_;
     std::map<std::wstring, std::vector<std::size_t>> byLast_;
-    std::map<std::wstring, std::optional<FileIdentity>> folders_;
-    std::map<std::wstring, std::optional<FileIdentity>>::iterator lastFolder_ = folders_.end();
+    // By folded text: a queue may name thousands of folders.
+    std::unordered_map<std::wstring, Folder> folders_;
+    Folder* lastFolder_ = nullptr;
     std::array<signed char, 26> remoteDrives_{};  // 0 not asked, 1 remote, -1 local
+    std::wstring lastScratch_;
+    std::wstring folderScratch_;
     std::vector<Name> above_;  // the destinations' folder and those above it
 };
 

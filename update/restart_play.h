@@ -34,6 +34,8 @@ struct PlayedQueue {
     std::vector<std::wstring> others;
     // Strings of no form the program understands, as they stand.
     std::vector<std::wstring> notUnderstood;
+    // Some string's last part has the name of one of the updater's copies.
+    bool copyNamed = false;
 };
 
 // values: each value's strings in order (a source, then its destination,

@@ -128,12 +128,17 @@ struct Queue {
 
 PlayedQueue PlayValues(const Queue& queue, const std::vector<std::wstring>& destinations) {
     std::vector<std::wstring_view> strings[std::size(kValues)];
+    bool copyNamed = false;
     for (std::size_t value = 0; value < std::size(kValues); ++value) {
         for (std::size_t i = 0; i < queue.values[value].strings.size(); ++i) {
-            strings[value].push_back(queue.values[value].String(i));
+            const std::wstring_view text = queue.values[value].String(i);
+            strings[value].push_back(text);
+            copyNamed = copyNamed || OwnCopyName(text.substr(text.find_last_of(L'\\') + 1));
         }
     }
-    return Play(strings, destinations, WindowsView());
+    PlayedQueue played = Play(strings, destinations, WindowsView());
+    played.copyNamed = copyNamed;
+    return played;
 }
 
 // Takes out of both values each rename onto one of destinations from a copy

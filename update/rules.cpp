@@ -48,6 +48,13 @@ DWORD ReadRefusal(const std::wstring& path) {
     return file ? ERROR_SUCCESS : GetLastError();
 }
 
+// Nothing of ours is left queued for the restart to undo what is in place
+// now. Where no string names a copy of ours there is nothing to take out,
+// and a queue of thousands is not read again.
+void TakeOursOut(const std::vector<std::wstring>& destinations, const PlayedQueue& played) {
+    if (played.copyNamed) Unqueue(destinations);
+}
+
 // The rules of UpdateFiles. Each one either decides how the update ends or,
 // giving nothing, leaves it to the next.
 
@@ -70,7 +77,7 @@ std::optional<Outcome> KeepUnreadableEngine(const std::vector<FileReplacement>& 
 
 // An installed engine of a higher version is left as it is.
 std::optional<Outcome> KeepNewerInstalled(const std::vector<FileReplacement>& replacements,
-                                          const std::vector<std::wstring>& destinations) {
+                                          const std::vector<std::wstring>& destinations, const PlayedQueue& played) {
     for (const FileReplacement& file : replacements) {
         const std::optional<std::uint64_t> installed = FileVersion(file.destination);
         const std::optional<std::uint64_t> incoming = FileVersion(file.source);
@@ -81,7 +88,7 @@ std::optional<Outcome> KeepNewerInstalled(const std::vector<FileReplacement>& re
         if (!IsNewer(installed, incoming)) continue;
         host::Log({L"O ficheiro instalado ", file.destination, L" ten a versi\u00F3n ", VersionText(*installed),
                    L", m\u00E1is nova ca a ", VersionText(*incoming), L" de ", file.source});
-        Unqueue(destinations);
+        TakeOursOut(destinations, played);
         return Outcome::kInstalledIsNewer;
     }
     return std::nullopt;
@@ -89,12 +96,12 @@ std::optional<Outcome> KeepNewerInstalled(const std::vector<FileReplacement>& re
 
 // The same pair already in place is left as it is.
 std::optional<Outcome> KeepSamePair(const std::vector<FileReplacement>& replacements,
-                                    const std::vector<std::wstring>& destinations) {
+                                    const std::vector<std::wstring>& destinations, const PlayedQueue& played) {
     for (const FileReplacement& file : replacements) {
         if (!SameContents(file.source, file.destination)) return std::nullopt;
     }
     host::Log(L"Os ficheiros instalados xa son os novos: non se cambia nada");
-    Unqueue(destinations);
+    TakeOursOut(destinations, played);
     return Outcome::kAlreadyThere;
 }
 
@@ -201,9 +208,10 @@ std::optional<Outcome> AskWhileInUse(const std::vector<FileReplacement>& replace
 
 // Otherwise both are replaced now, together; then nothing of the updater's
 // queued for the restart is left to undo them.
-Outcome ReplaceNow(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations) {
+Outcome ReplaceNow(const std::vector<FileReplacement>& replacements, const std::vector<std::wstring>& destinations,
+                   const PlayedQueue& played) {
     ReplaceFilesTogether(replacements);
-    Unqueue(destinations);
+    TakeOursOut(destinations, played);
     return Outcome::kReplaced;
 }
 
@@ -245,12 +253,12 @@ Outcome UpdateFiles(const std::vector<FileReplacement>& replacements) {
     LogQueue(replacements, played);
     if (const std::optional<Outcome> decided = KeepBeingRemoved(replacements, played)) return *decided;
     if (const std::optional<Outcome> decided = KeepUnreadableEngine(replacements, destinations)) return *decided;
-    if (const std::optional<Outcome> decided = KeepNewerInstalled(replacements, destinations)) return *decided;
+    if (const std::optional<Outcome> decided = KeepNewerInstalled(replacements, destinations, played)) return *decided;
     if (const std::optional<Outcome> decided = FollowOthersQueued(replacements, played)) return *decided;
-    if (const std::optional<Outcome> decided = KeepSamePair(replacements, destinations)) return *decided;
+    if (const std::optional<Outcome> decided = KeepSamePair(replacements, destinations, played)) return *decided;
     if (const std::optional<Outcome> decided = KeepQueuedPair(replacements, played)) return *decided;
     if (const std::optional<Outcome> decided = AskWhileInUse(replacements, destinations)) return *decided;
-    return ReplaceNow(replacements, destinations);
+    return ReplaceNow(replacements, destinations, played);
 }
 
 }  // namespace update

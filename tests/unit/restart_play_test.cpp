@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -28,6 +29,10 @@ public:
         identities[L"C:\\Program Files\\Common Files"] = {1, 0, 5};
         identities[L"C:\\PROGRA~1\\COMMON~1"] = {1, 0, 5};
         identities[L"C:\\Other"] = {1, 0, 20};
+        // Made at the same moment: only their identities tell them apart.
+        for (const std::wstring& folder : {kProof, kShortProof, kLinkedProof, std::wstring(L"C:\\Other")}) {
+            created[folder] = 7;
+        }
         for (const wchar_t* name : {L"QUENDOR.DLL", L"QUENDOR.LEX", L"QND1.tmp", L"QND2.tmp", L"qndict.lex"}) {
             files.insert(kProof + L"\\" + name);
         }
@@ -54,11 +59,18 @@ public:
         asked.push_back(path);
         return path == L"C:\\Link";
     }
+    // Folders told apart by their times where a row gives them.
+    std::optional<std::uint64_t> Fingerprint(const std::wstring& path) override {
+        asked.push_back(path);
+        const auto found = created.find(path);
+        return found == created.end() ? std::nullopt : std::optional(found->second);
+    }
 
     std::map<std::wstring, FileIdentity> identities;
     std::set<std::wstring> files;
     std::set<std::wstring> unknown;
     std::map<std::wstring, std::wstring> longNames;
+    std::map<std::wstring, std::uint64_t> created;
     std::vector<std::wstring> asked;
 };
 
