@@ -115,6 +115,14 @@ FileSystemView& WindowsView() {
     return view;
 }
 
+std::optional<std::wstring> ReparsePointOnTheWay(FileSystemView& view, const std::wstring& path) {
+    for (std::size_t end = path.find(L'\\', 3);; end = path.find(L'\\', end + 1)) {
+        std::wstring part = path.substr(0, end);
+        if (view.ReparsePoint(part)) return part;
+        if (end == std::wstring::npos) return std::nullopt;
+    }
+}
+
 bool OwnCopyName(std::wstring_view name) {
     if (name.size() < 8 || name.size() > 11 || Folded(name.substr(0, 3)) != L"QND" ||
         Folded(name.substr(name.size() - 4)) != L".TMP") {
@@ -270,11 +278,7 @@ bool NameTable::OwnCopy(std::wstring_view path) {
 Presence NameTable::PresenceOf(std::size_t index) {
     const std::wstring& path = names_[index].path;
     if (!InOurFolder(std::wstring_view(path).substr(0, LastPartAt(path)))) {
-        if (Remote(path) || ReadAsAnother(path)) return Presence::kUnknown;
-        for (std::size_t end = path.find(L'\\', 3);; end = path.find(L'\\', end + 1)) {
-            if (view_.ReparsePoint(path.substr(0, end))) return Presence::kUnknown;
-            if (end == std::wstring::npos) break;
-        }
+        if (Remote(path) || ReadAsAnother(path) || ReparsePointOnTheWay(view_, path)) return Presence::kUnknown;
     }
     return view_.Exists(path);
 }

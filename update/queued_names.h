@@ -55,6 +55,10 @@ public:
 // The view of this Windows.
 FileSystemView& WindowsView();
 
+// The first reparse point (a junction, a symbolic link) on the way to an NT
+// path, the path itself included, its root aside.
+std::optional<std::wstring> ReparsePointOnTheWay(FileSystemView& view, const std::wstring& path);
+
 // The name GetTempFileNameW gives the updater's copies: "QND", one to four
 // hexadecimal digits, ".tmp", in any case.
 bool OwnCopyName(std::wstring_view name);

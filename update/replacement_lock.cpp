@@ -61,9 +61,8 @@ DWORD Protect(const std::wstring& path, PSECURITY_DESCRIPTOR ours, bool powerUse
 }
 
 // Whether the folder's volume keeps descriptors (FAT32 and exFAT keep none);
-// yes when it cannot be told. Out of line: its buffer in the constructor's
-// frame would lengthen every instruction there that reaches a local.
-[[gnu::noinline]] bool KeepsDescriptors(const std::wstring& folder) {
+// yes when it cannot be told.
+bool KeepsDescriptors(const std::wstring& folder) {
     wchar_t root[MAX_PATH + 1];
     DWORD flags = FILE_PERSISTENT_ACLS;
     if (GetVolumePathNameW(folder.c_str(), root, MAX_PATH + 1)) {

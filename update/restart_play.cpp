@@ -53,7 +53,13 @@ PlayedQueue Play(std::span<const std::vector<std::wstring_view>> values, const s
     // Backwards from the destinations: a rename onto a name collected adds its source.
     std::vector<Entry> entries;
     std::size_t order = 0;
-    for (const std::vector<std::wstring_view>& strings : values) order += strings.size() / 2;
+    for (const std::vector<std::wstring_view>& strings : values) {
+        order += strings.size() / 2;
+        // Every string, one outside any pair too.
+        for (const std::wstring_view text : strings) {
+            played.copyNamed = played.copyNamed || OwnCopyName(text.substr(text.find_last_of(L'\\') + 1));
+        }
+    }
     for (std::size_t value = values.size(); value-- > 0;) {
         const std::vector<std::wstring_view>& strings = values[value];
         for (std::size_t pair = strings.size() / 2; pair-- > 0;) {
@@ -159,6 +165,14 @@ PlayedQueue Play(std::span<const std::vector<std::wstring_view>> values, const s
         }
     }
     return played;
+}
+
+bool OurCopiesInOrder(const PlayedQueue& played) {
+    for (std::size_t i = 0; i < played.names.size(); ++i) {
+        if (played.names[i].holds != AfterRestart::Holds::kOurCopy) return false;
+        if (i > 0 && played.names[i].order <= played.names[i - 1].order) return false;
+    }
+    return true;
 }
 
 }  // namespace update

@@ -43,4 +43,8 @@ struct PlayedQueue {
 PlayedQueue Play(std::span<const std::vector<std::wstring_view>> values, const std::vector<std::wstring>& destinations,
                  FileSystemView& view);
 
+// Whether the restart puts one of the updater's own copies on each name, the
+// first name's before the second's.
+bool OurCopiesInOrder(const PlayedQueue& played);
+
 }  // namespace update

@@ -128,17 +128,12 @@ struct Queue {
 
 PlayedQueue PlayValues(const Queue& queue, const std::vector<std::wstring>& destinations) {
     std::vector<std::wstring_view> strings[std::size(kValues)];
-    bool copyNamed = false;
     for (std::size_t value = 0; value < std::size(kValues); ++value) {
         for (std::size_t i = 0; i < queue.values[value].strings.size(); ++i) {
-            const std::wstring_view text = queue.values[value].String(i);
-            strings[value].push_back(text);
-            copyNamed = copyNamed || OwnCopyName(text.substr(text.find_last_of(L'\\') + 1));
+            strings[value].push_back(queue.values[value].String(i));
         }
     }
-    PlayedQueue played = Play(strings, destinations, WindowsView());
-    played.copyNamed = copyNamed;
-    return played;
+    return Play(strings, destinations, WindowsView());
 }
 
 // Takes out of both values each rename onto one of destinations from a copy
@@ -221,27 +216,13 @@ bool QueuedLast(const std::vector<std::wstring>& copies, const std::vector<std::
     const Queue queue;
     if (!queue.values[0].flaw.empty() || !queue.values[1].flaw.empty()) return false;
     const PlayedQueue played = PlayValues(queue, destinations);
-    bool unconfirmed = false;
+    if (!OurCopiesInOrder(played)) return false;
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        const AfterRestart& work = played.names[i];
-        if (work.holds != AfterRestart::Holds::kOurCopy) return false;
-        const std::optional<FileIdentity> identity = WindowsView().Identity(work.file);
+        const std::optional<FileIdentity> identity = WindowsView().Identity(played.names[i].file);
         if (!identity || identity != WindowsView().Identity(NtPath(copies[i]))) return false;
-        if (i > 0 && work.order <= played.names[i - 1].order) return false;
-        unconfirmed = unconfirmed || work.unconfirmed;
     }
-    if (unconfirmed) LogUnconfirmed();
+    if (std::ranges::any_of(played.names, &AfterRestart::unconfirmed)) LogUnconfirmed();
     return true;
-}
-
-// The first junction or symbolic link on the way to path, its root aside.
-std::optional<std::wstring> LinkOnTheWay(const std::wstring& path) {
-    for (std::size_t at = path.find(L'\\', 3);; at = path.find(L'\\', at + 1)) {
-        const std::wstring part = path.substr(0, at);
-        const DWORD attributes = GetFileAttributesW(part.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return part;
-        if (at == std::wstring::npos) return std::nullopt;
-    }
 }
 
 }  // namespace
@@ -278,10 +259,10 @@ bool QueueRenames(const std::vector<std::wstring>& copies, const std::vector<std
     // The copies are made beside the pair: the pair's paths are theirs too.
     std::optional<std::wstring> logged;
     for (const std::wstring& destination : destinations) {
-        const std::optional<std::wstring> link = LinkOnTheWay(destination);
+        const std::optional<std::wstring> link = ReparsePointOnTheWay(WindowsView(), NtPath(destination));
         if (!link || link == logged) continue;
         logged = link;
-        host::Log({L"Hai unha uni\u00F3n ou ligaz\u00F3n simb\u00F3lica en ", *link,
+        host::Log({L"Hai unha uni\u00F3n ou ligaz\u00F3n simb\u00F3lica en ", Win32Path(*link),
                    L": o cambio do reinicio depende de que este cami\u00F1o leve daquela ao mesmo sitio (v\u00E9xase "
                    L"%SystemRoot%\\PFRO.log)"});
     }

@@ -105,27 +105,16 @@ std::optional<Outcome> KeepSamePair(const std::vector<FileReplacement>& replacem
     return Outcome::kAlreadyThere;
 }
 
-// Whether the restart puts these same new files in place: our untouched
-// copy on each name, in order.
-bool AlreadyQueued(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
-    bool unconfirmed = false;
+// The same new files that the restart already puts in place, our untouched
+// copy on each name, in order, are not queued again.
+std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
+    if (!OurCopiesInOrder(played)) return std::nullopt;
     for (std::size_t i = 0; i < replacements.size(); ++i) {
-        const AfterRestart& work = played.names[i];
-        if (work.holds != AfterRestart::Holds::kOurCopy || (i > 0 && work.order <= played.names[i - 1].order) ||
-            !SameContents(replacements[i].source, Win32Path(work.file))) {
-            return false;
-        }
-        unconfirmed = unconfirmed || work.unconfirmed;
+        if (!SameContents(replacements[i].source, Win32Path(played.names[i].file))) return std::nullopt;
     }
     host::Log(L"Os ficheiros novos xa est\u00E1n na cola do reinicio: non se cambia nada");
-    if (unconfirmed) LogUnconfirmed();
-    return true;
-}
-
-// The same new files that the restart already puts in place are not queued again.
-std::optional<Outcome> KeepQueuedPair(const std::vector<FileReplacement>& replacements, const PlayedQueue& played) {
-    if (AlreadyQueued(replacements, played)) return Outcome::kAtNextRestart;
-    return std::nullopt;
+    if (std::ranges::any_of(played.names, &AfterRestart::unconfirmed)) LogUnconfirmed();
+    return Outcome::kAtNextRestart;
 }
 
 // What the log says of the queue before any rule reads it: strings the
